@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+
+namespace dm::compat {
+
+// Rewrites a SQL Server statement (markers already turned into '?') so that SQLite gives
+// SQL Server's results for it. Token-based; quoted literals are respected; anything it
+// does not know passes through unchanged.
+QString translate(const QString &sqlServerText);
+
+// Registers the functions the translated statements call, and redefines the NOCASE
+// collation as SQL Server's default collation compares (case and trailing blanks ignored),
+// on this connection only.
+void install(sqlite3 *db);
+
+} // namespace dm::compat

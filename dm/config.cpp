@@ -1,0 +1,16 @@
+// Compiled into each executable with its own SALESTOTALS_* definitions (see salestotals_configure).
+#include "dm/connection.h"
+
+namespace dm {
+
+Backend configuredBackend()
+{
+    return QStringLiteral(SALESTOTALS_DATABASE) == QLatin1String("sqlserver") ? Backend::SqlServer
+                                                                             : Backend::Embedded;
+}
+
+QString configuredDataSource() { return QStringLiteral(SALESTOTALS_DATA_SOURCE); }
+
+QString configuredOdbcDriver() { return QStringLiteral(SALESTOTALS_ODBC_DRIVER); }
+
+} // namespace dm

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "dm/error.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+namespace dm {
+
+enum class Backend { Embedded, SqlServer };
+
+// The backend and data source compiled into this build.
+Backend configuredBackend();
+QString configuredDataSource();
+QString configuredOdbcDriver();
+
+// ADO-style connection string -> ODBC connect string for the sqlserver backend:
+// driver, server (and port after a comma), database, trusted connection.
+QString odbcConnectString(const QString &connectionString, const QString &driver);
+
+// The "Data Source=" value of a connection string ("" when absent).
+QString dataSourceOf(const QString &connectionString);
+
+// The database file for the embedded backend: a relative data source is taken
+// beside the executable.
+QString embeddedDatabasePath(const QString &dataSource);
+
+// A connection to one database. Closed when created; opens on demand.
+class Connection
+{
+public:
+    Connection(Backend backend, int connectionTimeoutSeconds);
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    Backend backend() const { return m_backend; }
+    int connectionTimeout() const { return m_timeout; }
+
+    bool loginPrompt() const { return m_loginPrompt; }
+    void setLoginPrompt(bool on) { m_loginPrompt = on; }
+
+    const QString &connectionString() const { return m_connectionString; }
+    void setConnectionString(const QString &text); // only while closed has an effect on the next open
+
+    bool connected() const;
+    void open();  // throws dm::Error with the driver's own message
+    void close();
+
+    // Both statements of a batch, and the two deletions at start-up, take effect together.
+    void beginTrans();    // throws dm::Error
+    void commitTrans();   // throws dm::Error
+    void rollbackTrans(); // never throws
+
+    QSqlDatabase database() const; // valid while connected
+
+private:
+    Backend m_backend;
+    int m_timeout;
+    bool m_loginPrompt = false;
+    QString m_connectionString;
+    QString m_qtName; // unique name in Qt's connection registry
+};
+
+} // namespace dm

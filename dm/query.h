@@ -1,0 +1,78 @@
+#pragma once
+
+#include "dm/connection.h"
+#include "dm/variant.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <memory>
+
+namespace dm {
+
+class Parameter
+{
+public:
+    explicit Parameter(QString name = {}) : m_name(std::move(name)) {}
+    const QString &name() const { return m_name; }
+    const Variant &value() const { return m_value; }
+    void setValue(qint32 value) { m_value = Variant(value); }
+    void setValue(const QString &value) { m_value = Variant(value); }
+    void setValue(const Variant &value) { m_value = value; }
+
+private:
+    QString m_name;
+    Variant m_value;
+};
+
+// A statement on a connection: named parameters, execute, or open a result set that is
+// fetched whole (client-side cursor). A failed statement leaves the query closed with
+// its text and parameters as set.
+class Query
+{
+public:
+    explicit Query(Connection *connection);
+    ~Query();
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    Connection *connection() const { return m_connection; }
+
+    // Replaces the text and rebuilds the parameter list (values carried over by name);
+    // opens the connection if closed, ignoring a failure there. The same text changes nothing.
+    void setSQL(const QString &text);
+    const QString &sql() const { return m_sql; }
+
+    bool prepared() const { return m_prepared; }
+    void setPrepared(bool on) { m_prepared = on; }
+
+    int paramCount() const { return int(m_params.size()); }
+    Parameter &param(int index) { return m_params[index]; }
+    Parameter &paramByName(const QString &name); // case-insensitive; "Parameter '%s' not found"
+
+    void execSQL(); // a statement without result set; throws dm::Error
+    void open();    // a statement with result set; first row current; throws dm::Error
+    void close();
+    bool active() const { return m_active; }
+
+    int recordCount() const;            // rows of the open result set
+    bool eof() const;                   // past the last row (or no row)
+    Variant fieldByName(const QString &name) const; // current row; "Field '%s' not found"; null when no row
+    void next();
+
+private:
+    void run(bool withResult);
+
+    Connection *m_connection;
+    QString m_sql;
+    QString m_positional; // text with markers replaced by placeholders
+    QVector<Parameter> m_params;
+    bool m_prepared = false;
+    bool m_active = false;
+    QStringList m_columns;
+    QVector<QVector<QVariant>> m_rows;
+    int m_row = 0;
+};
+
+} // namespace dm
