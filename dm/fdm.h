@@ -25,7 +25,7 @@ public:
 extern TFDM *FDM;
 
 // "Provider=SQLOLEDB.1;...;Data Source=" followed by the compiled-in data source.
-QString companyConnectionString();
+QString companyConnectionString(const QString &dataSource = configuredDataSource());
 
 // Start-up step: login prompt off, disconnect if connected, set the connection string.
 void OpenCompanyConnection();

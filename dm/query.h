@@ -52,6 +52,7 @@ public:
     Parameter &paramByName(const QString &name); // case-insensitive; "Parameter '%s' not found"
 
     void execSQL(); // a statement without result set; throws dm::Error
+    int rowsAffected() const { return m_rowsAffected; } // of the last execSQL
     void open();    // a statement with result set; first row current; throws dm::Error
     void close();
     bool active() const { return m_active; }
@@ -73,6 +74,7 @@ private:
     QStringList m_columns;
     QVector<QVector<QVariant>> m_rows;
     int m_row = 0;
+    int m_rowsAffected = 0;
 };
 
 } // namespace dm

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The text of sql/embedded/schema.sql.
+QString embeddedSchemaSql();
