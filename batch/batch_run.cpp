@@ -1,0 +1,183 @@
+#include "batch/batch_run.h"
+
+#include "batch/statements.h"
+#include "dm/fdm.h"
+#include "dm/shared_values.h"
+#include "dm/text.h"
+
+#include <QElapsedTimer>
+#include <array>
+#include <utility>
+
+void BatchError(Boxes &boxes)
+{
+    boxes.batchError();
+}
+
+void ClearSummaryTables(Boxes &boxes)
+{
+    dm::Connection &db = dm::FDM->PUB_DB;
+    dm::Query query(&db);
+    bool begun = false;
+    try {
+        db.beginTrans();
+        begun = true;
+        query.setSQL(QStringLiteral("Delete from FADMXX"));
+        query.execSQL();
+        query.setSQL(QStringLiteral("Delete from FADMXY"));
+        query.execSQL();
+        db.commitTrans();
+    } catch (const dm::Error &) {
+        if (begun)
+            db.rollbackTrans();
+        BatchError(boxes);
+    }
+}
+
+BatchRun::BatchRun(dm::Query &adoInSert, const PeriodSource &period, Boxes &boxes,
+                   BatchListener *listener)
+    : m_adoInSert(adoInSert), m_period(period), m_boxes(boxes), m_listener(listener)
+{
+}
+
+bool BatchRun::Qry_Batch(const QString &code)
+{
+    dm::Query query(&dm::FDM->PUB_DB);
+    query.setSQL(QLatin1String("Select XY001 FROM FADMXY Where COMPANY = '") + CompanyCode + u'\'' +
+                 QLatin1String(" AND XY001 = '") + code + u'\'' +
+                 QLatin1String(" AND XY002 = :XY002") + QLatin1String(" AND XY003 = :XY003"));
+    query.setPrepared(true);
+    const QString year = dm::trimText(m_period.yearText());
+    const QChar kind = code.isEmpty() ? QChar() : code.at(0);
+    if (kind == u'Y') {
+        query.paramByName(QStringLiteral("XY002")).setValue(year);
+        query.paramByName(QStringLiteral("XY003")).setValue(rocYearOf(year));
+    } else if (kind == u'M') {
+        query.paramByName(QStringLiteral("XY002")).setValue(year);
+        query.paramByName(QStringLiteral("XY003")).setValue(qint32(m_period.month()));
+    } else if (kind == u'W') {
+        query.paramByName(QStringLiteral("XY002")).setValue(year);
+        query.paramByName(QStringLiteral("XY003")).setValue(qint32(m_period.week()));
+    } else if (kind == u'A') {
+        query.paramByName(QStringLiteral("XY002")).setValue(QStringLiteral("0"));
+        query.paramByName(QStringLiteral("XY003")).setValue(QStringLiteral("0"));
+    }
+    query.open();
+    return query.recordCount() == 0;
+}
+
+void BatchRun::execute(const QString &sql, const QString &parameterName, qint32 value)
+{
+    m_adoInSert.setSQL(sql);
+    if (!parameterName.isEmpty())
+        m_adoInSert.paramByName(parameterName).setValue(value);
+    m_adoInSert.execSQL();
+}
+
+void BatchRun::RunBatch(const BatchDef &batch)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!batch.codeBoxAfterSummary)
+        m_boxes.code(batch.code);
+    dm::Connection &db = *m_adoInSert.connection();
+    bool begun = false;
+    int rowsInserted = 0;
+    try {
+        const BatchStatements s = statementsFor(batch, m_period);
+        // Summary rows without their completion row would be inserted again at the next
+        // press: both statements take effect together.
+        db.beginTrans();
+        begun = true;
+        execute(s.summary, s.parameterName, s.period);
+        rowsInserted = m_adoInSert.rowsAffected();
+        if (batch.codeBoxAfterSummary)
+            m_boxes.code(batch.code);
+        execute(s.completion, s.parameterName, s.period);
+        db.commitTrans();
+    } catch (const dm::Error &e) {
+        if (begun)
+            db.rollbackTrans();
+        BatchError(m_boxes);
+        if (m_listener)
+            m_listener->batchFailed(batch.code, e.message());
+        return;
+    }
+    if (m_listener)
+        m_listener->batchDone(batch.code, rowsInserted, timer.elapsed());
+}
+
+void BatchRun::W101()
+{
+    RunBatch(batchByCode(QStringLiteral("W101")));
+}
+void BatchRun::W102()
+{
+    RunBatch(batchByCode(QStringLiteral("W102")));
+}
+void BatchRun::M101()
+{
+    RunBatch(batchByCode(QStringLiteral("M101")));
+}
+void BatchRun::M102()
+{
+    RunBatch(batchByCode(QStringLiteral("M102")));
+}
+void BatchRun::Y101()
+{
+    RunBatch(batchByCode(QStringLiteral("Y101")));
+}
+void BatchRun::Y102()
+{
+    RunBatch(batchByCode(QStringLiteral("Y102")));
+}
+void BatchRun::W103()
+{
+    RunBatch(batchByCode(QStringLiteral("W103")));
+}
+void BatchRun::M103()
+{
+    RunBatch(batchByCode(QStringLiteral("M103")));
+}
+void BatchRun::Y103()
+{
+    RunBatch(batchByCode(QStringLiteral("Y103")));
+}
+void BatchRun::W301()
+{
+    RunBatch(batchByCode(QStringLiteral("W301")));
+}
+void BatchRun::M301()
+{
+    RunBatch(batchByCode(QStringLiteral("M301")));
+}
+void BatchRun::Y301()
+{
+    RunBatch(batchByCode(QStringLiteral("Y301")));
+}
+
+void BatchRun::BitBtn1Click()
+{
+    using Operation = void (BatchRun::*)();
+    static const std::array<std::pair<const char *, Operation>, 12> steps{{
+        {"W101", &BatchRun::W101},
+        {"W102", &BatchRun::W102},
+        {"M101", &BatchRun::M101},
+        {"M102", &BatchRun::M102},
+        {"Y101", &BatchRun::Y101},
+        {"Y102", &BatchRun::Y102},
+        {"W103", &BatchRun::W103},
+        {"M103", &BatchRun::M103},
+        {"Y103", &BatchRun::Y103},
+        {"W301", &BatchRun::W301},
+        {"M301", &BatchRun::M301},
+        {"Y301", &BatchRun::Y301},
+    }};
+    for (const auto &[code, operation] : steps) {
+        const QString batchCode = QLatin1String(code);
+        if (Qry_Batch(batchCode))
+            (this->*operation)();
+        else if (m_listener)
+            m_listener->batchSkipped(batchCode);
+    }
+}
