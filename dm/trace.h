@@ -15,11 +15,12 @@ struct TraceEntry
     QString sql;             // the statement as the system wrote it (markers included)
     QVector<Variant> values; // bound values, one per marker, in order
     bool ok = true;
-    QString error;           // the database's message when !ok
+    QString error; // the database's message when !ok
 };
 
 using TraceSink = std::function<void(const TraceEntry &)>;
 void setTraceSink(TraceSink sink); // an empty sink switches tracing off
+bool tracing();                    // a sink is installed: callers build entries only then
 void trace(const TraceEntry &entry);
 
 } // namespace dm
