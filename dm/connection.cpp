@@ -1,0 +1,323 @@
+#include "dm/connection.h"
+
+#include "dm/compat.h"
+#include "dm/trace.h"
+
+#include <QAtomicInteger>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QUrl>
+#include <sqlite3.h>
+
+namespace dm {
+
+namespace {
+
+struct Keyword
+{
+    QString key; // lower case
+    QString value;
+};
+
+// "Key=Value;Key=Value": keys without regard to case, blanks around them ignored; a
+// value may be quoted with ' or " to hold a ';'.
+QVector<Keyword> parseConnectionString(const QString &text)
+{
+    QVector<Keyword> result;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype eq = text.indexOf(u'=', i);
+        const qsizetype semi = text.indexOf(u';', i);
+        if (eq < 0 || (semi >= 0 && semi < eq)) {
+            // A part without '=' names nothing.
+            i = semi < 0 ? n : semi + 1;
+            continue;
+        }
+        Keyword keyword{text.mid(i, eq - i).trimmed().toLower(), {}};
+        qsizetype j = eq + 1;
+        while (j < n && text.at(j) == u' ')
+            ++j;
+        if (j < n && (text.at(j) == u'"' || text.at(j) == u'\'')) {
+            const QChar quote = text.at(j);
+            const qsizetype close = text.indexOf(quote, j + 1);
+            const qsizetype end = close < 0 ? n : close;
+            keyword.value = text.mid(j + 1, end - j - 1);
+            const qsizetype next = text.indexOf(u';', end);
+            i = next < 0 ? n : next + 1;
+        } else {
+            const qsizetype end = semi < 0 ? n : semi;
+            keyword.value = text.mid(eq + 1, end - eq - 1).trimmed();
+            i = end + 1;
+        }
+        result.append(keyword);
+    }
+    return result;
+}
+
+// The value of the last of the given keys that the string holds.
+QString valueOf(const QVector<Keyword> &keywords, std::initializer_list<QLatin1String> keys)
+{
+    QString value;
+    for (const Keyword &k : keywords)
+        for (const QLatin1String key : keys)
+            if (k.key == key)
+                value = k.value;
+    return value;
+}
+
+bool hasKey(const QVector<Keyword> &keywords, std::initializer_list<QLatin1String> keys)
+{
+    for (const Keyword &k : keywords)
+        for (const QLatin1String key : keys)
+            if (k.key == key)
+                return true;
+    return false;
+}
+
+// An ODBC attribute value; braces keep ';', '{', '}' and outer blanks in it.
+QString odbcValue(const QString &value)
+{
+    const bool plain = !value.contains(u';') && !value.contains(u'{') && !value.contains(u'}') &&
+                       value.trimmed() == value;
+    if (plain)
+        return value;
+    QString escaped = value;
+    escaped.replace(u'}', QStringLiteral("}}"));
+    return u'{' + escaped + u'}';
+}
+
+QString driverMessage(const QSqlError &error)
+{
+    QString message = error.databaseText().trimmed();
+    if (message.isEmpty())
+        message = error.driverText().trimmed();
+    if (message.isEmpty())
+        message = error.text().trimmed();
+    return message;
+}
+
+QString nextQtName()
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("salestotals.dm.%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+} // namespace
+
+QString dataSourceOf(const QString &connectionString)
+{
+    const auto keywords = parseConnectionString(connectionString);
+    return valueOf(keywords, {QLatin1String("data source"), QLatin1String("server")});
+}
+
+QString odbcConnectString(const QString &connectionString, const QString &driver)
+{
+    const auto keywords = parseConnectionString(connectionString);
+    QString server = dataSourceOf(connectionString);
+    if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        server = server.mid(4);
+    QString port;
+    if (const qsizetype comma = server.indexOf(u','); comma >= 0) {
+        port = server.mid(comma + 1).trimmed();
+        server = server.left(comma).trimmed();
+    }
+    // SQL Server's own names for this machine mean nothing to other clients.
+    if (server == QLatin1String("(local)") || server == QLatin1String("."))
+        server = QStringLiteral("localhost");
+
+    QStringList parts;
+    parts << QStringLiteral("DRIVER={%1}").arg(QString(driver).replace(u'}', QStringLiteral("}}")));
+    parts << QStringLiteral("SERVER=") + odbcValue(server);
+    if (!port.isEmpty())
+        parts << QStringLiteral("PORT=") + odbcValue(port);
+    const QString catalog =
+        valueOf(keywords, {QLatin1String("initial catalog"), QLatin1String("database")});
+    if (!catalog.isEmpty())
+        parts << QStringLiteral("DATABASE=") + odbcValue(catalog);
+
+    const QString integrated = valueOf(
+        keywords, {QLatin1String("integrated security"), QLatin1String("trusted_connection")});
+    const bool trusted = integrated.compare(QLatin1String("sspi"), Qt::CaseInsensitive) == 0 ||
+                         integrated.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+                         integrated.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+    if (trusted) {
+        // Integrated security ignores a user name given beside it.
+        parts << QStringLiteral("Trusted_Connection=Yes");
+    } else {
+        const QString user = valueOf(
+            keywords, {QLatin1String("user id"), QLatin1String("uid"), QLatin1String("user")});
+        if (!user.isEmpty())
+            parts << QStringLiteral("UID=") + odbcValue(user);
+        const auto passwordKeys = {QLatin1String("password"), QLatin1String("pwd")};
+        if (hasKey(keywords, passwordKeys))
+            parts << QStringLiteral("PWD=") + odbcValue(valueOf(keywords, passwordKeys));
+    }
+    return parts.join(u';');
+}
+
+QString embeddedDatabasePath(const QString &dataSource)
+{
+    if (QDir::isAbsolutePath(dataSource))
+        return QDir::cleanPath(dataSource);
+    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(dataSource));
+}
+
+Connection::Connection(Backend backend, int connectionTimeoutSeconds)
+    : m_backend(backend), m_timeout(connectionTimeoutSeconds), m_qtName(nextQtName())
+{
+}
+
+Connection::~Connection()
+{
+    if (!QSqlDatabase::contains(m_qtName))
+        return;
+    QSqlDatabase::database(m_qtName, false).close();
+    QSqlDatabase::removeDatabase(m_qtName);
+}
+
+void Connection::setConnectionString(const QString &text)
+{
+    m_connectionString = text;
+}
+
+bool Connection::connected() const
+{
+    return QSqlDatabase::contains(m_qtName) && QSqlDatabase::database(m_qtName, false).isOpen();
+}
+
+QSqlDatabase Connection::database() const
+{
+    return QSqlDatabase::database(m_qtName, false);
+}
+
+namespace {
+
+QSqlDatabase registered(const QString &qtName, const QString &driver)
+{
+    QSqlDatabase db = QSqlDatabase::contains(qtName) ? QSqlDatabase::database(qtName, false)
+                                                     : QSqlDatabase::addDatabase(driver, qtName);
+    if (!db.isValid())
+        throw Error(QStringLiteral("The Qt database driver %1 is not installed").arg(driver));
+    return db;
+}
+
+void openEmbedded(const QString &qtName, const QString &connectionString)
+{
+    const QString dataSource = dataSourceOf(connectionString);
+    if (dataSource.isEmpty())
+        throw Error(QStringLiteral("The connection string names no database file"));
+    const QString path = embeddedDatabasePath(dataSource);
+    // Never create the file: a missing company database is the operator's to fix.
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw Error(QStringLiteral("The database file '%1' does not exist").arg(path));
+    if (!info.isFile())
+        throw Error(QStringLiteral("'%1' is not a database file").arg(path));
+
+    QSqlDatabase db = registered(qtName, QStringLiteral("QSQLITE"));
+    // mode=rw also keeps SQLite from creating the file should it vanish meanwhile.
+    db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
+                       QStringLiteral("?mode=rw"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+    if (!db.open()) {
+        throw Error(QStringLiteral("Cannot open the database file '%1': %2")
+                        .arg(path, driverMessage(db.lastError())));
+    }
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        db.close();
+        throw Error(QStringLiteral("The SQLite driver gives no database handle"));
+    }
+    sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.constData());
+    // SQLite reads the file lazily; a file that is no database fails here, not later.
+    if (sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(raw));
+        db.close();
+        throw Error(QStringLiteral("Cannot open the database file '%1': %2").arg(path, message));
+    }
+    compat::install(raw);
+}
+
+void openSqlServer(const QString &qtName, const QString &connectionString, int timeout)
+{
+    QSqlDatabase db = registered(qtName, QStringLiteral("QODBC"));
+    db.setDatabaseName(odbcConnectString(connectionString, configuredOdbcDriver()));
+    // ODBC is asked never to prompt, so the login prompt setting needs nothing here.
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(timeout));
+    if (!db.open())
+        throw Error(driverMessage(db.lastError()));
+}
+
+} // namespace
+
+void Connection::open()
+{
+    if (connected())
+        return;
+    if (m_backend == Backend::Embedded)
+        openEmbedded(m_qtName, m_connectionString);
+    else
+        openSqlServer(m_qtName, m_connectionString, m_timeout);
+}
+
+void Connection::close()
+{
+    if (QSqlDatabase::contains(m_qtName))
+        QSqlDatabase::database(m_qtName, false).close();
+}
+
+namespace {
+
+void traceTransaction(TraceEntry::Kind kind, bool ok, const QString &error)
+{
+    if (!tracing())
+        return;
+    TraceEntry entry{kind, {}, {}, ok, error};
+    trace(entry);
+}
+
+} // namespace
+
+void Connection::beginTrans()
+{
+    if (!connected()) {
+        try {
+            open();
+        } catch (const Error &e) {
+            traceTransaction(TraceEntry::Begin, false, e.message());
+            throw;
+        }
+    }
+    QSqlDatabase db = database();
+    const bool ok = db.transaction();
+    const QString error = ok ? QString() : driverMessage(db.lastError());
+    traceTransaction(TraceEntry::Begin, ok, error);
+    if (!ok)
+        throw Error(error);
+}
+
+void Connection::commitTrans()
+{
+    QSqlDatabase db = database();
+    const bool ok = connected() && db.commit();
+    const QString error = ok            ? QString()
+                          : connected() ? driverMessage(db.lastError())
+                                        : QStringLiteral("The connection is closed");
+    traceTransaction(TraceEntry::Commit, ok, error);
+    if (!ok)
+        throw Error(error);
+}
+
+void Connection::rollbackTrans()
+{
+    QSqlDatabase db = database();
+    const bool ok = connected() && db.rollback();
+    traceTransaction(TraceEntry::Rollback, ok, ok ? QString() : driverMessage(db.lastError()));
+}
+
+} // namespace dm
