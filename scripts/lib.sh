@@ -1,0 +1,58 @@
+# Shared by scripts/run and scripts/test: where things are, building, and the demo database.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${SALESTOTALS_BUILD_DIR:-$ROOT/build}
+JOBS=${SALESTOTALS_JOBS:-$(nproc 2>/dev/null || echo 2)}
+PROG=$(basename "$0")
+
+die() {
+    printf '%s: %s\n' "$PROG" "$*" >&2
+    exit 1
+}
+
+run_setup() {
+    "$ROOT/scripts/setup"
+}
+
+# Configures build/ once (an existing configuration, e.g. for SQL Server, is kept) and builds.
+build() {
+    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+        local log
+        log=$(mktemp)
+        if ! cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$log" 2>&1; then
+            cat "$log" >&2
+            rm -f "$log"
+            die "configuring $BUILD_DIR failed"
+        fi
+        rm -f "$log"
+    fi
+    cmake --build "$BUILD_DIR" --parallel "$JOBS" || die "the build failed"
+}
+
+# A value the build wrote into salestotals-paths.txt: database, program, demo_db_tool, data_source.
+build_value() {
+    local file=$BUILD_DIR/salestotals-paths.txt key value
+    [ -f "$file" ] || die "$file is missing: the build has no salestotals program"
+    while IFS='=' read -r key value; do
+        if [ "$key" = "$1" ]; then
+            printf '%s\n' "$value"
+            return 0
+        fi
+    done <"$file"
+    die "$file does not name '$1'"
+}
+
+# The embedded backend reads its company database beside the program; make the demo one
+# there unless a database is already in place.
+ensure_demo_database() {
+    [ "$(build_value database)" = embedded ] || return 0
+    local db
+    db=$(build_value data_source)
+    [ -e "$db" ] && return 0
+    "$(build_value demo_db_tool)" "$db" || die "creating the demo database $db failed"
+}
+
+has_display() {
+    [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]
+}
