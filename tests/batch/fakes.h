@@ -5,6 +5,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <ostream>
+
+// Readable failures.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // The window's fields as a test sets them; counts what the batches read.
 class FakePeriod : public PeriodSource
@@ -33,13 +40,24 @@ public:
     mutable int weekReads = 0;
 };
 
-// Records every box as "code W101", "batchError" or "error <message>".
+// Records every box as "box W101", "batchError" or "error <message>", also into a log
+// shared with the statement trace when one is given.
 class RecordingBoxes : public Boxes
 {
 public:
-    void error(const QString &message) override { shown << QStringLiteral("error ") + message; }
-    void batchError() override { shown << QStringLiteral("batchError"); }
-    void code(const QString &batchCode) override { shown << QStringLiteral("code ") + batchCode; }
+    explicit RecordingBoxes(QStringList *log = nullptr) : m_log(log) {}
+    void error(const QString &message) override { record(QStringLiteral("error ") + message); }
+    void batchError() override { record(QStringLiteral("batchError")); }
+    void code(const QString &batchCode) override { record(QStringLiteral("box ") + batchCode); }
 
     QStringList shown;
+
+private:
+    void record(const QString &box)
+    {
+        shown << box;
+        if (m_log)
+            *m_log << box;
+    }
+    QStringList *m_log;
 };
