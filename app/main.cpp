@@ -1,0 +1,29 @@
+#include "dm/fdm.h"
+#include "main/app_title.h"
+#include "main/look.h"
+#include "main/main_form.h"
+#include "main/qt_boxes.h"
+
+#include <QApplication>
+
+// The program takes no arguments: Qt is given only the program's name, so nothing on the
+// command line changes what it does.
+int main(int, char **argv)
+{
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+    preferTraditionalChinese();
+    QtBoxes boxes(applicationTitle(QCoreApplication::applicationFilePath()));
+
+    dm::FDM = new dm::TFDM;    // closed connections; nothing touches the database yet
+    Form1 = new TForm1(boxes); // runs FormCreate
+    Form1->show();
+    const int result = application.exec();
+
+    delete Form1;
+    Form1 = nullptr;
+    delete dm::FDM; // closes the company connection
+    dm::FDM = nullptr;
+    return result;
+}
