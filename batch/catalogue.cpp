@@ -16,13 +16,17 @@ struct Figure
     const char *measure;
 };
 
-const QString orderFilter = QStringLiteral(" WHERE TC027='Y'");
+const char *const orderFilter = " WHERE TC027='Y'";
 const char *const amountMeasure = "ROUND(SUM((TC029+TC030)*TC009),2)";
 
 Figure figure101()
 {
-    return {"101",   "COPTC", {orderFilter, QStringLiteral(" AND TC001 IN ('3221','5221')")},
-            "TC003", "TC006", "SUM(TC031)"};
+    return {"101",
+            "COPTC",
+            {QLatin1String(orderFilter), QStringLiteral(" AND TC001 IN ('3221','5221')")},
+            "TC003",
+            "TC006",
+            "SUM(TC031)"};
 }
 
 Figure figure102()
@@ -37,7 +41,7 @@ Figure figure103()
 {
     Figure f = figure102();
     f.number = "103";
-    f.filters = {orderFilter, QStringLiteral(" AND TC001 IN ('2221','222U')")};
+    f.filters = {QLatin1String(orderFilter), QStringLiteral(" AND TC001 IN ('2221','222U')")};
     return f;
 }
 

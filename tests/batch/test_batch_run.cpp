@@ -202,6 +202,8 @@ TEST_F(BatchRunTest, HostileYearTextIsRejectedAsAYearAndChangesNothing)
         "2024;",
         "'",
         "2024') GROUP BY TC006; DROP TABLE FADMXX; --",
+        "2024:Month",
+        "':Week",
     };
     for (const char *text : hostile) {
         SCOPED_TRACE(text);
@@ -222,11 +224,15 @@ TEST_F(BatchRunTest, HostileYearTextIsRejectedAsAYearAndChangesNothing)
         EXPECT_EQ(db->rows(QStringLiteral("SELECT COMPANY FROM FADMXX")),
                   (QVector<QStringList>{{"OTHER"}}));
     }
-    // The text went out whole, inside one literal.
+    // The text went out whole, inside one literal, and made no parameter of its own.
     const QString sent = sqlTextLiteral(QStringLiteral("2024'; DELETE FROM FADMXY; --"));
     bool seen = false;
-    for (const dm::TraceEntry &e : entries)
+    for (const dm::TraceEntry &e : entries) {
         seen = seen || (e.kind == dm::TraceEntry::Execute && e.sql.count(sent) == 2);
+        if (e.kind == dm::TraceEntry::Execute) {
+            EXPECT_EQ(e.values.size(), 1) << e.sql.toStdString();
+        }
+    }
     EXPECT_TRUE(seen);
 }
 
