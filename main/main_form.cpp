@@ -50,8 +50,9 @@ QLabel *label(QWidget *parent, const char *name, QPoint position, const QString 
     auto *widget = place<QLabel>(parent, name, QRect(position, QSize()), largeFont());
     widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     widget->setText(caption);
-    const QFontMetrics metrics(widget->font());
-    widget->resize(metrics.horizontalAdvance(caption), metrics.height());
+    // Measured on the laid-out text: a fallback face for the Chinese glyphs can make the line
+    // taller than the designed font's.
+    widget->resize(widget->sizeHint());
     return widget;
 }
 
