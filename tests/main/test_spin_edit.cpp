@@ -287,13 +287,4 @@ TEST_F(SpinEditTest, AHeldButtonRepeatsAfter400MsThenEvery100Ms)
     EXPECT_EQ(spin->value(), steps);
 }
 
-TEST_F(SpinEditTest, AShortClickStepsOnce)
-{
-    spin->setValue(3);
-    QTest::mousePress(spin->downButton(), Qt::LeftButton);
-    QTest::qWait(150);
-    QTest::mouseRelease(spin->downButton(), Qt::LeftButton);
-    EXPECT_EQ(spin->text(), "2");
-}
-
 } // namespace

@@ -103,6 +103,11 @@ struct WorkedDay
     const char *rocYear;
 };
 
+void PrintTo(const WorkedDay &day, std::ostream *os)
+{
+    *os << day.today.toString(Qt::ISODate).toStdString();
+}
+
 class WorkedDays : public StartupTest, public ::testing::WithParamInterface<WorkedDay>
 {
 };
@@ -138,7 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
         WorkedDay{{2026, 1, 5}, 2, "2026", 1, 1, "12/28/25", "1/3/26", "20260103", 1, 1, "115"},
         WorkedDay{{2026, 1, 2}, 1, "2025", 53, 53, "12/28/25", "1/3/26", "20260103", 1, 12, "114"},
         WorkedDay{
-            {2023, 1, 5}, 1, "2022", 53, 53, "12/25/22", "12/31/22", "20221231", 12, 12, "111"}));
+            {2023, 1, 5}, 1, "2022", 53, 53, "12/25/22", "12/31/22", "20221231", 12, 12, "111"}),
+    [](const ::testing::TestParamInfo<WorkedDay> &info) {
+        return "Today" + info.param.today.toString(QStringLiteral("yyyyMMdd")).toStdString();
+    });
 
 TEST_F(StartupTest, OddCalendarWeekNumbersAreClampedByTheDesignRange)
 {

@@ -351,13 +351,4 @@ TEST_F(WindowTest, AFailingCompletionCheckIsShownAndTheWindowStaysUsable)
     EXPECT_TRUE(form->isVisible());
 }
 
-TEST_F(WindowTest, ThePeriodSourceIsWhatTheWindowShows)
-{
-    retype(form->Edit1, " 2025 ");
-    retype(form->MSpinEdit, "");
-    EXPECT_EQ(form->yearText(), " 2025 ");
-    EXPECT_EQ(form->month(), 1);
-    EXPECT_EQ(form->week(), 49);
-}
-
 } // namespace
