@@ -15,7 +15,9 @@ run_setup() {
     "$ROOT/scripts/setup"
 }
 
-# Configures build/ once (an existing configuration, e.g. for SQL Server, is kept) and builds.
+# Configures build/ once (an existing configuration, e.g. for SQL Server, is kept) and builds
+# the given targets, or everything.
+# shellcheck disable=SC2120 # targets are optional
 build() {
     if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
         local log
@@ -27,7 +29,9 @@ build() {
         fi
         rm -f "$log"
     fi
-    cmake --build "$BUILD_DIR" --parallel "$JOBS" || die "the build failed"
+    local targets=()
+    [ "$#" -gt 0 ] && targets=(--target "$@")
+    cmake --build "$BUILD_DIR" --parallel "$JOBS" "${targets[@]}" || die "the build failed"
 }
 
 # A value the build wrote into salestotals-paths.txt: database, program, demo_db_tool, data_source.
