@@ -14,7 +14,7 @@ void BatchError(Boxes &boxes)
     boxes.batchError();
 }
 
-void ClearSummaryTables(Boxes &boxes)
+bool ClearSummaryTables(Boxes &boxes, QString *databaseMessage)
 {
     dm::Connection &db = dm::FDM->PUB_DB;
     dm::Query query(&db);
@@ -27,11 +27,15 @@ void ClearSummaryTables(Boxes &boxes)
         query.setSQL(QStringLiteral("Delete from FADMXY"));
         query.execSQL();
         db.commitTrans();
-    } catch (const dm::Error &) {
+    } catch (const dm::Error &e) {
         if (begun)
             db.rollbackTrans();
         BatchError(boxes);
+        if (databaseMessage)
+            *databaseMessage = e.message();
+        return false;
     }
+    return true;
 }
 
 BatchRun::BatchRun(dm::Query &adoInSert, const PeriodSource &period, Boxes &boxes,

@@ -11,8 +11,10 @@
 void BatchError(Boxes &boxes);
 
 // Start-up: empties FADMXX and FADMXY together, so that no completion row outlives its
-// summary rows. A failure shows BatchError once and changes nothing; never throws.
-void ClearSummaryTables(Boxes &boxes);
+// summary rows. A failure shows BatchError once, changes nothing and returns false, with the
+// database's message in *databaseMessage when given (BatchError does not show it); never
+// throws.
+bool ClearSummaryTables(Boxes &boxes, QString *databaseMessage = nullptr);
 
 // Told what the run does; the window ignores it, tools report it.
 class BatchListener
