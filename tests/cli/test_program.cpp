@@ -1,0 +1,347 @@
+// The program itself, run as an operator's scheduler runs it, on databases the tests prepare.
+#include "worked_examples.h"
+
+#include "testdb.h"
+
+#include <QCryptographicHash>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome
+{
+    int status = -1;
+    QStringList lines; // standard output
+    QString err;
+};
+
+// A copy of a built program in a directory of the test's own; the embedded copy opens the
+// QVT.sqlite beside it.
+class Program
+{
+public:
+    Program(const char *built, const QString &directory)
+        : m_path(QDir(directory).filePath(QStringLiteral("salestotals-batch")))
+    {
+        if (!QFile::copy(QString::fromLocal8Bit(built), m_path) ||
+            !QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            ADD_FAILURE() << "cannot copy " << built << " to " << m_path.toStdString();
+    }
+
+    // `wrapper` runs the program, e.g. {"faketime", "2026-12-08 10:00:00"}.
+    Outcome run(const QStringList &arguments, const QStringList &wrapper = {}) const
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // A preloaded wrapper comes before the sanitizer runtime in a sanitizer build.
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
+                                                       QStringLiteral(":verify_asan_link_order=0"));
+        process.setProcessEnvironment(env);
+        if (wrapper.isEmpty())
+            process.start(m_path, arguments);
+        else
+            process.start(wrapper.first(), wrapper.mid(1) + QStringList{m_path} + arguments);
+        Outcome outcome;
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "the program did not finish: " << process.errorString().toStdString();
+            process.kill();
+            process.waitForFinished();
+            return outcome;
+        }
+        outcome.status = process.exitCode();
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        outcome.lines = out.split(u'\n', Qt::SkipEmptyParts);
+        outcome.err = QString::fromUtf8(process.readAllStandardError());
+        return outcome;
+    }
+
+private:
+    QString m_path;
+};
+
+QString directoryOf(const TestDatabase &db)
+{
+    return QFileInfo(db.path()).absolutePath();
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+const char *const WholePeriod[] = {"--year", "2024", "--month", "6", "--week", "23"};
+
+QStringList wholePeriod()
+{
+    QStringList args;
+    for (const char *a : WholePeriod)
+        args << QString::fromLatin1(a);
+    return args;
+}
+
+// Sales of week 23 / June 2024 for every figure, one more order in March for the yearly
+// totals, a week for today (whatever day the test runs), and rows of an earlier run.
+void fill(TestDatabase &db)
+{
+    db.exec(QStringLiteral(
+        "INSERT INTO COPTC (TC001,TC003,TC006,TC009,TC027,TC029,TC030,TC031) VALUES "
+        "('3221','20240605','S01',1,'Y',100,5,2), ('5221','20240301','S03',1,'Y',10,0,4),"
+        "('2221','20240605','S02',1,'Y',10,0,1);"
+        "INSERT INTO COPTG (TG003,TG004,TG006,TG023,TG045,TG046) VALUES "
+        "('20240605','C100','G01','Y',50,2.5), ('20240605','A100','G02','Y',7,0);"));
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    db.exec(QStringLiteral("INSERT INTO FCMSDT VALUES ('%1','50','%2','%2')")
+                .arg(today.left(4), today));
+    db.exec(QStringLiteral("INSERT INTO FADMXX VALUES ('OTHER','1','M101','2023','5',9,'S9','');"
+                           "INSERT INTO FADMXY VALUES ('C_QVT','1','W101','2024','23')"));
+}
+
+// "W101 done 1 row 3 ms" -> "W101 done 1"; the time varies.
+QStringList withoutTimes(const QStringList &lines)
+{
+    static const QRegularExpression time(QStringLiteral(" rows? \\d+ ms$"));
+    QStringList result;
+    for (QString line : lines) {
+        if (line.contains(time))
+            line.remove(time);
+        else if (line.contains(QLatin1String(" done ")))
+            line += QLatin1String(" <no time>");
+        result << line;
+    }
+    return result;
+}
+
+bool haveFaketime()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("faketime")).isEmpty();
+}
+
+} // namespace
+
+TEST(Program, FullRunEmptiesTheTablesAndDoesEveryBatch)
+{
+    TestDatabase db;
+    fill(db);
+    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(withoutTimes(o.lines),
+              (QStringList{"W101 done 1", "W102 done 1", "M101 done 1", "M102 done 1",
+                           "Y101 done 2", "Y102 done 2", "W103 done 1", "M103 done 1",
+                           "Y103 done 1", "W301 done 1", "M301 done 1", "Y301 done 1"}));
+
+    // The earlier run's rows are gone, also the completion row that would have skipped W101.
+    EXPECT_EQ(db.rows(QStringLiteral("SELECT XX001, XX002, XX003, XX005, XX004 + 0, XX006 FROM "
+                                     "FADMXX WHERE COMPANY = 'C_QVT' AND XX000 = '1' "
+                                     "ORDER BY XX001, XX005")),
+              (QVector<QStringList>{
+                  {"M101", "2024", "6", "S01", "2", ""},
+                  {"M102", "2024", "6", "S01", "105", ""},
+                  {"M103", "2024", "6", "S02", "10", ""},
+                  {"M301", "2024", "6", "G01", "52.5", ""},
+                  {"W101", "2024", "23", "S01", "2", ""},
+                  {"W102", "2024", "23", "S01", "105", ""},
+                  {"W103", "2024", "23", "S02", "10", ""},
+                  {"W301", "2024", "23", "G01", "52.5", ""},
+                  {"Y101", "2024", "113", "S01", "2", ""},
+                  {"Y101", "2024", "113", "S03", "4", ""},
+                  {"Y102", "2024", "113", "S01", "105", ""},
+                  {"Y102", "2024", "113", "S03", "10", ""},
+                  {"Y103", "2024", "113", "S02", "10", ""},
+                  {"Y301", "2024", "113", "G01", "52.5", ""},
+              }));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("14"));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT group_concat(XY001 || ' ' || XY003, ',') FROM "
+                                      "(SELECT * FROM FADMXY ORDER BY rowid)")),
+              QStringLiteral("W101 23,W102 23,M101 6,M102 6,Y101 113,Y102 113,W103 23,M103 6,"
+                             "Y103 113,W301 23,M301 6,Y301 113"));
+}
+
+TEST(Program, FailingBatchesAreReportedWithTheDatabasesMessage)
+{
+    TestDatabase db;
+    fill(db);
+    db.exec(QStringLiteral("DROP TABLE COPTG"));
+    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(
+        withoutTimes(o.lines),
+        (QStringList{"W101 done 1", "W102 done 1", "M101 done 1", "M102 done 1", "Y101 done 2",
+                     "Y102 done 2", "W103 done 1", "M103 done 1", "Y103 done 1",
+                     "W301 failed: no such table: COPTG", "M301 failed: no such table: COPTG",
+                     "Y301 failed: no such table: COPTG"}));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXY")), QStringLiteral("9"));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001 LIKE '%301'")),
+              QStringLiteral("0"));
+}
+
+// Without options the program runs the period that the window proposes for today.
+TEST(Program, ProposedPeriodOfTheDay)
+{
+    if (!haveFaketime())
+        GTEST_SKIP() << "faketime is not installed";
+    TestDatabase db;
+    db.exec(QStringLiteral(
+        "INSERT INTO FCMSDT VALUES ('2026','50','20261206','20261212');"
+        "INSERT INTO COPTC (TC001,TC003,TC006,TC009,TC027,TC029,TC030,TC031) VALUES "
+        "('3221','20261201','S01',1,'Y',1,0,1), ('3221','20261208','S02',1,'Y',1,0,1);"));
+    const Outcome o =
+        Program(BATCH_EMBEDDED, directoryOf(db))
+            .run({}, {QStringLiteral("faketime"), QStringLiteral("2026-12-08 10:00:00")});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    // Week 49 (29 Nov - 5 Dec) holds the first order only; December and 2026 both.
+    EXPECT_EQ(withoutTimes(o.lines),
+              (QStringList{"W101 done 1", "W102 done 1", "M101 done 2", "M102 done 2",
+                           "Y101 done 2", "Y102 done 2", "W103 done 0", "M103 done 0",
+                           "Y103 done 0", "W301 done 0", "M301 done 0", "Y301 done 0"}));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT group_concat(XY001 || ' ' || XY002 || ' ' || XY003, "
+                                      "',') FROM (SELECT * FROM FADMXY ORDER BY rowid LIMIT 5)")),
+              QStringLiteral("W101 2026 49,W102 2026 49,M101 2026 12,M102 2026 12,Y101 2026 115"));
+}
+
+TEST(Program, CannotStart)
+{
+    {
+        QTemporaryDir dir;
+        const Outcome o = Program(BATCH_EMBEDDED, dir.path()).run({});
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(o.lines.isEmpty());
+        EXPECT_EQ(o.err,
+                  QStringLiteral("salestotals-batch: The database file '%1' does not exist\n")
+                      .arg(QDir(dir.path()).filePath(QStringLiteral("QVT.sqlite"))));
+        EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("QVT.sqlite"))));
+    }
+    {
+        // No week for today in the calendar: the start-up ends before emptying anything.
+        TestDatabase db;
+        fill(db);
+        db.exec(QStringLiteral("DELETE FROM FCMSDT"));
+        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(o.lines.isEmpty());
+        EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: Invalid variant type conversion\n"));
+        EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("1"));
+        EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXY")), QStringLiteral("1"));
+    }
+    {
+        // Old completion rows would skip batches that never ran: no run on top of them.
+        TestDatabase db;
+        fill(db);
+        db.exec(QStringLiteral("CREATE TRIGGER keep_xy BEFORE DELETE ON FADMXY "
+                               "BEGIN SELECT RAISE(ABORT, 'FADMXY is locked'); END"));
+        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(o.lines.isEmpty());
+        EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the summary tables were not emptied: "
+                                        "FADMXY is locked\n"));
+        EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("1"));
+    }
+    {
+        // A completion check that fails ends the run.
+        TestDatabase db;
+        fill(db);
+        db.exec(QStringLiteral("DROP TABLE FADMXY; CREATE TABLE FADMXY (COMPANY, XY000, XY001)"));
+        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        EXPECT_EQ(o.status, 2);
+        EXPECT_TRUE(o.lines.isEmpty());
+        EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the completion check failed, the run "
+                                        "ends: no such column: XY002\n"));
+        EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("0"));
+    }
+}
+
+TEST(Program, UnreachableSqlServerCannotStart)
+{
+    QTemporaryDir dir;
+    const Outcome o = Program(BATCH_SQLSERVER, dir.path()).run(wholePeriod());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(o.lines.isEmpty());
+    EXPECT_TRUE(o.err.startsWith(QLatin1String("salestotals-batch: "))) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains(QLatin1String("[FreeTDS]"))) << o.err.toStdString();
+    EXPECT_EQ(o.err.count(u'\n'), 1) << "one line: " << o.err.toStdString();
+}
+
+// Checked before anything else: a database that is missing or full of old rows is never
+// looked at.
+TEST(Program, BadOptionsAreUsageErrors)
+{
+    TestDatabase db;
+    fill(db);
+    const QByteArray before = digest(db.path());
+    QTemporaryDir empty;
+    const Program withDatabase(BATCH_EMBEDDED, directoryOf(db));
+    const Program withoutDatabase(BATCH_EMBEDDED, empty.path());
+    const QList<QStringList> bad{
+        {"--year", "24"}, {"--month", "13"}, {"--week", "0"}, {"--week", "54"},
+        {"--year"},       {"--verbose"},     {"2024"},        {"--dry-run", "--month", "May"}};
+    for (const QStringList &args : bad) {
+        for (const Program *program : {&withDatabase, &withoutDatabase}) {
+            const Outcome o = program->run(args);
+            EXPECT_EQ(o.status, 2) << args.join(u' ').toStdString();
+            EXPECT_TRUE(o.lines.isEmpty());
+            EXPECT_TRUE(o.err.endsWith(QLatin1String("\nTry 'salestotals-batch --help'.\n")))
+                << o.err.toStdString();
+            EXPECT_FALSE(o.err.contains(QLatin1String("database"))) << o.err.toStdString();
+        }
+    }
+    EXPECT_EQ(digest(db.path()), before);
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXY")), QStringLiteral("1"));
+
+    const Outcome help = withoutDatabase.run({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.err.isEmpty());
+    ASSERT_FALSE(help.lines.isEmpty());
+    EXPECT_TRUE(help.lines.first().startsWith(QLatin1String("Usage: salestotals-batch ")));
+}
+
+// The statements as texts for a year of digits, from both kinds of build: with the whole
+// period given neither opens a database, not even the SQL Server build whose server is
+// unreachable.
+TEST(Program, DryRunPrintsTheExactStatementsWithoutADatabase)
+{
+    for (const char *built : {BATCH_EMBEDDED, BATCH_SQLSERVER}) {
+        QTemporaryDir dir;
+        const Outcome o = Program(built, dir.path())
+                              .run({"--dry-run", "--year", "2024", "--month", "5", "--week", "20"});
+        EXPECT_EQ(o.status, 0) << built << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.err.isEmpty());
+        ASSERT_EQ(o.lines.size(), 1 + 12 * 4) << built;
+        EXPECT_EQ(o.lines.first(), QStringLiteral("-- year 2024, month 5, week 20"));
+        const auto after = [&](const char *header) {
+            const qsizetype i = o.lines.indexOf(QLatin1String(header));
+            return i < 0 || i + 1 >= o.lines.size() ? QStringLiteral("<missing>") : o.lines[i + 1];
+        };
+        EXPECT_EQ(after("-- M101 summary, binds Month = 5"), QLatin1String(M101Summary));
+        EXPECT_EQ(after("-- M101 completion, binds Month = 5"), QLatin1String(M101Completion));
+        EXPECT_EQ(after("-- Y301 summary, binds nothing"), QLatin1String(Y301Summary));
+        EXPECT_EQ(after("-- Y301 completion, binds nothing"), QLatin1String(Y301Completion));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"salestotals-batch"});
+    }
+}
+
+TEST(Program, DryRunReadsOnlyTodaysWeekAndChangesNothing)
+{
+    TestDatabase db;
+    fill(db);
+    const QByteArray before = digest(db.path());
+    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db))
+                          .run({"--dry-run", "--year", "2024", "--month", "5"});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    ASSERT_EQ(o.lines.size(), 1 + 12 * 4);
+    // Calendar week 50 today: last week, 49, as proposed.
+    EXPECT_EQ(o.lines.first(), QStringLiteral("-- year 2024, month 5, week 49"));
+    EXPECT_EQ(o.lines[1], QStringLiteral("-- W101 summary, binds Week = 49"));
+    EXPECT_TRUE(o.lines[2].endsWith(QLatin1String("='49' GROUP BY TC006")));
+    EXPECT_EQ(digest(db.path()), before);
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("1"));
+    EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXY")), QStringLiteral("1"));
+}
