@@ -62,10 +62,10 @@ std::optional<Mantissa> multiplyPower(Mantissa m, int k)
 {
     if (k > Decimal::MaxDigits)
         return m == 0 ? std::optional<Mantissa>(0) : std::nullopt;
-    Mantissa result;
-    if (__builtin_mul_overflow(m, powerOf10(k), &result) || !fits(result))
+    // |m| * 10^k < 10^38 exactly when |m| < 10^(38-k).
+    if (m >= powerOf10(Decimal::MaxDigits - k) || m <= -powerOf10(Decimal::MaxDigits - k))
         return std::nullopt;
-    return result;
+    return m * powerOf10(k);
 }
 
 // Drops trailing zeros after the point.
@@ -133,14 +133,25 @@ std::optional<Decimal> Decimal::fromDouble(double value)
         return std::nullopt;
     // Most stored amounts have few decimals: find the shortest scale whose nearest double
     // is this one. Division of two exact doubles rounds correctly, so the test is exact.
+    // Amounts have two places, so that scale is tried first.
+    auto tryScale = [value](int k, double power) -> std::optional<Decimal> {
+        const double scaled = value * power;
+        if (!(std::fabs(scaled) < 1e15))
+            return std::nullopt;
+        // Near an integer this rounds to it, which is all the test below needs.
+        const auto whole = std::int64_t(scaled + (scaled < 0 ? -0.5 : 0.5));
+        if (double(whole) / power != value)
+            return std::nullopt;
+        return Decimal(Mantissa(whole), k);
+    };
+    if (const auto cents = tryScale(2, 100))
+        return cents;
     double power = 1;
     for (int k = 0; k <= 15; ++k, power *= 10) {
-        const double scaled = value * power;
-        if (std::fabs(scaled) >= 1e15)
+        if (std::fabs(value * power) >= 1e15)
             break;
-        const double whole = std::nearbyint(scaled);
-        if (whole / power == value)
-            return Decimal(Mantissa(std::int64_t(whole)), k);
+        if (const auto found = tryScale(k, power))
+            return found;
     }
     // Otherwise the value rounded to 15 significant digits.
     char text[40];
@@ -227,7 +238,9 @@ Decimal Decimal::unpacked(const Packed &packed)
 
 std::optional<Decimal> Decimal::rescaled(int digits, bool roundHalfAway) const
 {
-    if (digits >= m_scale) {
+    if (digits == m_scale)
+        return *this;
+    if (digits > m_scale) {
         const auto widened = multiplyPower(m_mantissa, digits - m_scale);
         if (!widened)
             return std::nullopt;
@@ -248,6 +261,10 @@ std::optional<Decimal> Decimal::rescaled(int digits, bool roundHalfAway) const
 
 std::optional<Decimal> Decimal::plus(const Decimal &other) const
 {
+    Mantissa sum;
+    if (m_scale == other.m_scale && !__builtin_add_overflow(m_mantissa, other.m_mantissa, &sum) &&
+        fits(sum))
+        return Decimal(sum, m_scale);
     // Like the server, give up digits after the point (down to 6) before overflowing.
     const int wanted = std::max(m_scale, other.m_scale);
     const int least = std::min(wanted, 6);

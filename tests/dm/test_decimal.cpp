@@ -51,15 +51,22 @@ TEST(DecimalParse, RejectsEverythingElse)
 
 TEST(DecimalFromDouble, GivesBackTheDecimalThatWasWritten)
 {
-    EXPECT_EQ(Decimal::fromDouble(0.1)->toString(), "0.1");
-    EXPECT_EQ(Decimal::fromDouble(123.45)->toString(), "123.45");
-    EXPECT_EQ(Decimal::fromDouble(-2.675)->toString(), "-2.675");
-    EXPECT_EQ(Decimal::fromDouble(1e20)->toString(), "100000000000000000000");
-    EXPECT_EQ(Decimal::fromDouble(0)->toString(), "0");
-    EXPECT_EQ(Decimal::fromDouble(9999999999999.99)->toString(), "9999999999999.99");
-    EXPECT_EQ(Decimal::fromDouble(1.23456789012345e-10)->toString(), "0.000000000123456789012345");
-    // A double that is no 15-digit decimal stands for the nearest one.
-    EXPECT_EQ(Decimal::fromDouble(0.1 + 0.2)->toString(), "0.3");
+    const std::pair<double, const char *> cases[] = {
+        {0.1, "0.1"},
+        {123.45, "123.45"},
+        {-2.675, "-2.675"},
+        {1e20, "100000000000000000000"},
+        {0, "0"},
+        {9999999999999.99, "9999999999999.99"},
+        {31.123456, "31.123456"},
+        {1.23456789012345e-10, "0.000000000123456789012345"},
+        {0.1 + 0.2, "0.3"}, // no 15-digit decimal: the nearest one
+    };
+    for (const auto &[stored, written] : cases) {
+        const auto read = Decimal::fromDouble(stored);
+        ASSERT_TRUE(read) << written;
+        EXPECT_TRUE(*read == dec(written)) << written << " read as " << read->toString();
+    }
     EXPECT_FALSE(Decimal::fromDouble(1e39).has_value());
     EXPECT_FALSE(Decimal::fromDouble(INFINITY).has_value());
     EXPECT_FALSE(Decimal::fromDouble(NAN).has_value());
