@@ -1,0 +1,224 @@
+#include "bench/runs.h"
+
+#include "batch/batch_run.h"
+#include "dm/error.h"
+#include "dm/fdm.h"
+#include "dm/shared_values.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+namespace bench {
+
+namespace {
+
+qint64 microseconds(const timeval &t)
+{
+    return qint64(t.tv_sec) * 1000000 + t.tv_usec;
+}
+
+// Wall and CPU time from construction to stop().
+class Meter
+{
+public:
+    Meter()
+    {
+        getrusage(RUSAGE_SELF, &m_start);
+        m_wall.start();
+    }
+    void stop(RunCost &cost) const
+    {
+        cost.wallUs = m_wall.nsecsElapsed() / 1000;
+        rusage end{};
+        getrusage(RUSAGE_SELF, &end);
+        cost.userUs = microseconds(end.ru_utime) - microseconds(m_start.ru_utime);
+        cost.systemUs = microseconds(end.ru_stime) - microseconds(m_start.ru_stime);
+        cost.maxRssKb = end.ru_maxrss;
+    }
+
+private:
+    rusage m_start{};
+    QElapsedTimer m_wall;
+};
+
+class FixedPeriod : public PeriodSource
+{
+public:
+    explicit FixedPeriod(const Period &p) : m_period(p) {}
+    QString yearText() const override { return QString::number(m_period.year); }
+    int month() const override { return m_period.month; }
+    int week() const override { return m_period.week; }
+
+private:
+    Period m_period;
+};
+
+// Every box answered at once; an error box is a failed run.
+class AnsweringBoxes : public Boxes
+{
+public:
+    void error(const QString &message) override { errors << message; }
+    void batchError() override { ++batchErrors; }
+    void code(const QString &) override { ++codes; }
+
+    QStringList errors;
+    int batchErrors = 0;
+    int codes = 0;
+};
+
+class Counter : public BatchListener
+{
+public:
+    explicit Counter(RunCost &cost) : m_cost(cost) {}
+    void batchDone(const QString &, int rowsInserted, qint64) override
+    {
+        ++m_cost.batches;
+        m_cost.rows += rowsInserted;
+        lap();
+    }
+    void batchFailed(const QString &code, const QString &databaseMessage) override
+    {
+        ++m_cost.failures;
+        qWarning("%s failed: %s", qPrintable(code), qPrintable(databaseMessage));
+        lap();
+    }
+    void batchSkipped(const QString &) override { lap(); }
+    void start() { m_lap.start(); }
+
+private:
+    // From the end of one batch to the end of the next: its completion check included.
+    void lap()
+    {
+        m_cost.batchUs << m_lap.nsecsElapsed() / 1000;
+        m_lap.start();
+    }
+
+    RunCost &m_cost;
+    QElapsedTimer m_lap;
+};
+
+class Sqlite
+{
+public:
+    explicit Sqlite(const QString &path)
+    {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE,
+                            nullptr) != SQLITE_OK)
+            fail(QStringLiteral("Cannot open ") + path);
+    }
+    ~Sqlite() { sqlite3_close(m_db); }
+    Sqlite(const Sqlite &) = delete;
+    Sqlite &operator=(const Sqlite &) = delete;
+
+    // Runs a statement; the rows it changed.
+    qint64 exec(const QString &sql)
+    {
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(sql);
+        return sqlite3_changes(m_db);
+    }
+
+    [[noreturn]] void fail(const QString &what) const
+    {
+        throw dm::Error(what + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db)));
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
+QString times(const QVector<qint64> &us)
+{
+    QStringList parts;
+    for (const qint64 t : us)
+        parts << QString::number(t);
+    return parts.join(u',');
+}
+
+} // namespace
+
+QString costLine(const RunCost &c)
+{
+    return QStringLiteral("run-cost wall_us=%1 user_us=%2 sys_us=%3 maxrss_kb=%4 batches=%5 "
+                          "failures=%6 rows=%7 batches_us=%8")
+        .arg(c.wallUs)
+        .arg(c.userUs)
+        .arg(c.systemUs)
+        .arg(c.maxRssKb)
+        .arg(c.batches)
+        .arg(c.failures)
+        .arg(c.rows)
+        .arg(times(c.batchUs));
+}
+
+bool parseCostLine(const QString &output, RunCost &c)
+{
+    static const QRegularExpression line(
+        QStringLiteral("run-cost wall_us=(\\d+) user_us=(\\d+) sys_us=(\\d+) maxrss_kb=(\\d+) "
+                       "batches=(\\d+) failures=(\\d+) rows=(\\d+) batches_us=([\\d,]*)"));
+    const auto m = line.match(output);
+    if (!m.hasMatch())
+        return false;
+    c = RunCost{m.captured(1).toLongLong(), m.captured(2).toLongLong(),
+                m.captured(3).toLongLong(), m.captured(4).toLongLong(),
+                m.captured(5).toInt(),      m.captured(6).toInt(),
+                m.captured(7).toLongLong(), {}};
+    for (const QString &t : m.captured(8).split(u',', Qt::SkipEmptyParts))
+        c.batchUs << t.toLongLong();
+    return true;
+}
+
+RunCost runProgram(const QString &databaseFile, const Period &period)
+{
+    // What FormCreate leaves behind: the company code and an open company connection.
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::FDM = new dm::TFDM;
+    RunCost cost;
+    {
+        dm::FDM->PUB_DB.setConnectionString(dm::companyConnectionString(databaseFile));
+        dm::FDM->PUB_DB.open();
+        dm::Query adoInSert(&dm::FDM->PUB_DB);
+        const FixedPeriod source(period);
+        AnsweringBoxes boxes;
+        Counter counter(cost);
+        BatchRun run(adoInSert, source, boxes, &counter);
+
+        const Meter meter;
+        counter.start();
+        run.BitBtn1Click();
+        meter.stop(cost);
+
+        if (!boxes.errors.isEmpty())
+            throw dm::Error(boxes.errors.join(u'\n'));
+        if (boxes.codes != 12 || boxes.batchErrors != cost.failures)
+            qWarning("%d code boxes and %d batch error boxes", boxes.codes, boxes.batchErrors);
+    }
+    delete dm::FDM;
+    dm::FDM = nullptr;
+    return cost;
+}
+
+RunCost runHandSql(const QString &databaseFile, const Period &period)
+{
+    const std::vector<HandBatch> batches = handBatches(period);
+    Sqlite db(databaseFile);
+    RunCost cost;
+    const Meter meter;
+    QElapsedTimer lap;
+    for (const HandBatch &b : batches) {
+        lap.start();
+        db.exec(QStringLiteral("BEGIN"));
+        cost.rows += db.exec(b.summary);
+        db.exec(b.completion);
+        db.exec(QStringLiteral("COMMIT"));
+        ++cost.batches;
+        cost.batchUs << lap.nsecsElapsed() / 1000;
+    }
+    meter.stop(cost);
+    return cost;
+}
+
+} // namespace bench
