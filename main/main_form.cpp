@@ -47,7 +47,7 @@ template <class W> W *place(QWidget *parent, const char *name, QRect geometry, c
 // A label sizes itself to its caption and draws it from its top left corner.
 QLabel *label(QWidget *parent, const char *name, QPoint position, const QString &caption)
 {
-    auto *widget = place<QLabel>(parent, name, QRect(position, QSize()), largeFont());
+    auto *widget = place<QLabel>(parent, name, QRect(position, QSize(0, 0)), largeFont());
     widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     widget->setText(caption);
     // Measured on the laid-out text: a fallback face for the Chinese glyphs can make the line
