@@ -17,7 +17,9 @@ struct Figure
 };
 
 // What the four figures aggregate. rtrim() and NOCASE stand for the server's collation,
-// which ignores trailing blanks and letter case; LIKE is case-insensitive by itself.
+// which ignores trailing blanks and letter case; LIKE is case-insensitive by itself. The date
+// range goes first: it is the cheapest test and lets the fewest rows through. Date texts are
+// digits, so the range compares them byte by byte, which is faster than NOCASE.
 const Figure Figures[] = {
     {"101", "COPTC", "TC003", "TC006", "SUM(TC031)",
      "rtrim(TC027) = 'Y' COLLATE NOCASE AND rtrim(TC001) COLLATE NOCASE IN ('3221','5221')"},
