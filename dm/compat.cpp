@@ -91,8 +91,11 @@ private:
     void matchParentheses()
     {
         m_close.assign(m_sig.size(), -1);
+        m_paramsBefore.assign(m_sig.size() + 1, 0);
         std::vector<int> open;
         for (int s = 0; s < int(m_sig.size()); ++s) {
+            m_paramsBefore[size_t(s) + 1] =
+                m_paramsBefore[size_t(s)] + (kind(s) == TokenKind::Param);
             if (isSymbol(s, u"(")) {
                 open.push_back(s);
             } else if (isSymbol(s, u")") && !open.empty()) {
@@ -169,6 +172,8 @@ private:
             if (const int next = rewriteRound(s, r, depth, out); next > 0)
                 return next;
             if (const int next = rewriteSum(s, r, out); next > 0)
+                return next;
+            if (const int next = rewriteWhere(s, r, depth, out); next > 0)
                 return next;
             return rewriteConvert(s, r, depth, out);
         case TokenKind::String:
@@ -326,6 +331,110 @@ private:
             return -1;
         out += plainLiteral(s);
         return s + 1;
+    }
+
+    // ---- the order of conditions ----
+
+    // Where the WHERE clause beginning at s ends: at a clause keyword, a closing
+    // parenthesis or a semicolon of its own level.
+    int clauseEnd(int s, Range r) const
+    {
+        static constexpr const char16_t *Ends[] = {u"GROUP",     u"ORDER",    u"HAVING", u"UNION",
+                                                   u"EXCEPT",    u"LIMIT",    u"WINDOW", u"WHERE",
+                                                   u"INTERSECT", u"RETURNING"};
+        int e = s + 1;
+        for (; e < r.to; ++e) {
+            if (isSymbol(e, u"(")) {
+                if (m_close[size_t(e)] < 0 || m_close[size_t(e)] >= r.to)
+                    return -1;
+                e = m_close[size_t(e)];
+            } else if (isSymbol(e, u")") || isSymbol(e, u";")) {
+                break;
+            } else if (kind(e) == TokenKind::Word) {
+                for (const char16_t *end : Ends) {
+                    if (isWord(e, end))
+                        return e;
+                }
+            }
+        }
+        return e;
+    }
+
+    // The conditions joined by AND at the top of a clause; nothing when OR or CASE sits
+    // there too.
+    std::optional<std::vector<Range>> conjuncts(Range clause) const
+    {
+        std::vector<Range> parts;
+        int from = clause.from;
+        bool between = false;
+        for (int s = clause.from; s < clause.to; ++s) {
+            if (isSymbol(s, u"(") && m_close[size_t(s)] >= 0) {
+                s = m_close[size_t(s)];
+            } else if (isWord(s, u"OR") || isWord(s, u"CASE")) {
+                return std::nullopt;
+            } else if (isWord(s, u"BETWEEN")) {
+                between = true;
+            } else if (isWord(s, u"AND")) {
+                if (!between) {
+                    parts.push_back(Range{from, s});
+                    from = s + 1;
+                }
+                between = false;
+            }
+        }
+        parts.push_back(Range{from, clause.to});
+        for (const Range part : parts) {
+            if (part.size() < 1)
+                return std::nullopt;
+        }
+        return parts;
+    }
+
+    // DATEPART(...) compared with one value, either way round.
+    bool isDateCondition(Range c) const
+    {
+        if (kind(c.from) == TokenKind::String) {
+            if (c.size() < 3 || kind(c.from + 1) != TokenKind::Symbol ||
+                !isComparison(text(c.from + 1)))
+                return false;
+            const auto dp = datePartCall(c.from + 2, c);
+            return dp && dp->end == c.to;
+        }
+        const auto dp = datePartCall(c.from, c);
+        return dp && dp->end + 2 == c.to && kind(dp->end) == TokenKind::Symbol &&
+               isComparison(text(dp->end));
+    }
+
+    // The server evaluates the conditions of an AND in an order of its choosing; SQLite
+    // keeps the written one. The date tests are cheap and select few rows, so they go
+    // first. Placeholders keep their order: a clause with one is left as written.
+    int rewriteWhere(int s, Range r, int depth, QString &out) const
+    {
+        if (!isWord(s, u"WHERE"))
+            return -1;
+        const int end = clauseEnd(s, r);
+        if (end <= s + 1 || m_paramsBefore[size_t(end)] != m_paramsBefore[size_t(s)])
+            return -1;
+        const auto parts = conjuncts(Range{s + 1, end});
+        if (!parts)
+            return -1;
+        std::vector<Range> dates, others;
+        for (const Range part : *parts)
+            (isDateCondition(part) ? dates : others).push_back(part);
+        if (dates.empty() || others.empty() || parts->front().from == dates.front().from)
+            return -1;
+        out += text(s);
+        out += u' ';
+        bool first = true;
+        for (const auto *group : {&dates, &others}) {
+            for (const Range part : *group) {
+                if (!first)
+                    out += QStringLiteral(" AND ");
+                first = false;
+                emitRange(part, depth + 1, out);
+            }
+        }
+        return end;
     }
 
     // ---- convert(datetime, x, 112) elsewhere ----
@@ -527,6 +636,7 @@ private:
     std::vector<Token> m_tokens;
     std::vector<int> m_sig;
     std::vector<int> m_close;
+    std::vector<int> m_paramsBefore; // '?' among the first n sig tokens
 };
 
 } // namespace

@@ -153,3 +153,37 @@ TEST(Translate, NeverFailsAndStaysLinearOnHostileText)
         EXPECT_FALSE(out.isEmpty());
     }
 }
+
+TEST(Translate, DateConditionsGoFirstWithoutChangingResults)
+{
+    CompatDb db;
+    db.exec(QStringLiteral("INSERT INTO COPTC(TC001, TC003, TC027, TC031) VALUES "
+                           "('A', '20240518', 'Y', 1), ('B', '20230518', 'N', 2), "
+                           "('C', '20240101', 'N', 3), ('D', NULL, 'Y', 4), ('E', '', 'Y', 5)"));
+    auto names = [&](const char *where) {
+        const auto result = db.run(QStringLiteral("SELECT TC001 FROM COPTC WHERE %1 ORDER BY 1")
+                                       .arg(QLatin1String(where)));
+        EXPECT_TRUE(result.ok()) << result.error.toStdString();
+        QStringList out;
+        for (const QStringList &row : result.rows)
+            out << row.value(0);
+        return out.join(u',');
+    };
+    const char *year = "DATEPART ( YEAR , convert(datetime,TC003,112)) ='2024'";
+    EXPECT_EQ(names(qPrintable(QStringLiteral("TC027 = 'Y' AND %1").arg(year))), "A");
+    EXPECT_EQ(names(qPrintable(QStringLiteral("TC027 = 'N' OR %1").arg(year))), "A,B,C");
+    EXPECT_EQ(names(qPrintable(QStringLiteral("TC031 BETWEEN 2 AND 3 AND %1").arg(year))), "C");
+    EXPECT_EQ(names(qPrintable(QStringLiteral("(TC027 = 'N' OR TC031 = 1) AND %1 AND NOT "
+                                              "TC031 BETWEEN 2 AND 2")
+                                   .arg(year))),
+              "A,C");
+    EXPECT_EQ(names("TC031 > 1 AND '1900' = DATEPART(YEAR, convert(datetime,TC003,112)) AND "
+                    "TC027 = 'Y'"),
+              "E");
+    // A consequence worth knowing: a text that is no date fails the statement even in a
+    // row that the other conditions would skip, as the server is free to do too.
+    db.exec(QStringLiteral("INSERT INTO COPTC(TC001, TC003, TC027) VALUES ('F', 'abc', 'N')"));
+    EXPECT_EQ(
+        db.run(QStringLiteral("SELECT TC001 FROM COPTC WHERE TC027 = 'Y' AND %1").arg(year)).error,
+        "Conversion failed when converting date and/or time from character string.");
+}
