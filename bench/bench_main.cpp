@@ -402,6 +402,11 @@ int benchmark(const Options &o)
 
     const QString demo = work.filePath(QStringLiteral("demo.sqlite"));
     prepareDemo(demo, o.rows);
+    say(QStringLiteral(
+        "measured: each run in a process of its own on a fresh copy of the demo database; the "
+        "program from the press of OK (BatchRun::BitBtn1Click, connection open) to the end of "
+        "its last batch, the hand SQL from its first statement to its last commit; CPU times "
+        "and peak memory from getrusage"));
     const QString programFile = work.filePath(QStringLiteral("program.sqlite"));
     const QString handFile = work.filePath(QStringLiteral("hand.sqlite"));
 
@@ -466,6 +471,11 @@ int benchmark(const Options &o)
 
     qint64 startupUs = 0;
     if (o.startupRuns > 0) {
+        say(QStringLiteral(
+            "start-up: salestotals-startup-bench builds the window as the program's main() does, "
+            "on a copy of the demo database, and times main() entry to the window's first "
+            "expose handled (painted and handed to the window system); one uncounted start "
+            "first warms the caches"));
         const StartupDatabase database(demo, work.filePath(QStringLiteral("startup.sqlite")));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
