@@ -1,0 +1,1 @@
+ Select * from FCMSFL WHERE FL000 IN ('40','41','42','43')

@@ -1,0 +1,1 @@
+Insert into FADMXY(COMPANY,XY000,XY001,XY002,XY003) Values ('C_QVT','1','M101','2024',:Month)

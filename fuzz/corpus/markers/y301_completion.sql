@@ -1,0 +1,1 @@
+Insert into FADMXY(COMPANY,XY000,XY001,XY002,XY003) Values ('C_QVT','1','Y301','2024','113')
