@@ -268,6 +268,8 @@ private:
         case TokenKind::Param:
             return QStringLiteral("%1(?)").arg(QLatin1String(IntFunction));
         case TokenKind::String:
+            if (token(s).unterminated)
+                return std::nullopt;
             if (const auto value = stringValue(s)) {
                 std::int32_t number = 0;
                 if (varcharToInt(value->toStdString(), number) == IntStatus::Ok)
@@ -413,7 +415,9 @@ private:
         if (!isWord(s, u"WHERE"))
             return -1;
         const int end = clauseEnd(s, r);
-        if (end <= s + 1 || m_paramsBefore[size_t(end)] != m_paramsBefore[size_t(s)])
+        // A quote left open runs to the end of the text: nothing may move after it.
+        if (end <= s + 1 || m_paramsBefore[size_t(end)] != m_paramsBefore[size_t(s)] ||
+            token(end - 1).unterminated)
             return -1;
         const auto parts = conjuncts(Range{s + 1, end});
         if (!parts)

@@ -31,8 +31,9 @@ public:
         std::vector<Token> tokens;
         while (m_pos < m_text.size()) {
             const qsizetype begin = m_pos;
+            m_open = false;
             const TokenKind kind = next();
-            tokens.push_back(Token{kind, begin, m_pos - begin});
+            tokens.push_back(Token{kind, begin, m_pos - begin, m_open});
         }
         return tokens;
     }
@@ -45,11 +46,12 @@ private:
     {
         while (m_pos < m_text.size()) {
             if (at(m_pos++) == close) {
-                if (at(m_pos) != close)
+                if (m_pos == m_text.size() || at(m_pos) != close)
                     return;
                 ++m_pos;
             }
         }
+        m_open = true;
     }
 
     TokenKind next()
@@ -67,6 +69,7 @@ private:
         }
         if (c == u'/' && at(m_pos + 1) == u'*') {
             const qsizetype end = m_text.indexOf(u"*/", m_pos + 2);
+            m_open = end < 0;
             m_pos = end < 0 ? m_text.size() : end + 2;
             return TokenKind::Blank;
         }
@@ -120,6 +123,7 @@ private:
 
     QStringView m_text;
     qsizetype m_pos = 0;
+    bool m_open = false;
 };
 
 } // namespace

@@ -21,6 +21,7 @@ struct Token
     TokenKind kind;
     qsizetype begin;
     qsizetype length;
+    bool unterminated = false; // a quote or comment that runs to the end of the text
 };
 
 // Splits the whole text; an unterminated quote or comment runs to the end. The tokens

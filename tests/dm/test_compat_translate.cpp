@@ -99,6 +99,27 @@ TEST(Translate, NestedCallsAreTranslatedInside)
               "30");
 }
 
+TEST(Translate, NothingMovesPastAQuoteLeftOpen)
+{
+    // An open quote runs to the end; text moved after it would be swallowed, and quotes
+    // further on would pair differently ('?' becoming a placeholder).
+    auto placeholders = [](const QString &text) {
+        int count = 0;
+        for (const auto &token : dm::compat::tokenize(text))
+            count += token.kind == dm::compat::TokenKind::Param;
+        return count;
+    };
+    for (const char *text :
+         {"SELECT a FROM t WHERE x IN ('?') AND DATEPART(YEAR, d) = '20",
+          "SELECT a FROM t WHERE x = 'y' AND DATEPART(YEAR, d) = N'20",
+          "SELECT a FROM t WHERE x = 'y' AND DATEPART(YEAR, d) = [20",
+          "SELECT a FROM t WHERE x = 'y' AND DATEPART(YEAR, d) BETWEEN '1' AND '2"}) {
+        const QString out = translate(text);
+        EXPECT_EQ(placeholders(out), 0) << out.toStdString();
+        EXPECT_TRUE(out.startsWith(QLatin1String("SELECT a FROM t WHERE x"))) << out.toStdString();
+    }
+}
+
 TEST(Translate, TokensCoverTheTextWithoutGaps)
 {
     const QString text = QStringLiteral("SELECT N'a''b', \"x\"\"y\", [p]]q], 1.5e+3, .5, 0x1F, ?, "
