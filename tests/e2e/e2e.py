@@ -30,7 +30,7 @@ from datetime import date, timedelta
 from decimal import ROUND_HALF_UP, Decimal
 
 SKIPPED = 77
-TOOLS = ["Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "faketime", "import"]
+TOOLS = ["Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "xmessage", "faketime", "import"]
 
 COMPANY = "C_QVT"
 BATCH_ERROR_TITLE = "錯誤"
@@ -69,8 +69,11 @@ def _die_with_parent():
 
 
 def run(args, env, timeout=15, check_status=True):
-    result = subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            timeout=timeout, text=True)
+    try:
+        result = subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                timeout=timeout, text=True)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{' '.join(args)} did not finish within {timeout} s")
     if check_status and result.returncode != 0:
         raise Failure(f"{' '.join(args)} failed ({result.returncode}): {result.stderr.strip()}")
     return result
@@ -112,6 +115,13 @@ class Display:
         self.env = None
 
     def __enter__(self):
+        try:
+            return self._start()
+        except BaseException:
+            self.__exit__()
+            raise
+
+    def _start(self):
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
@@ -129,8 +139,34 @@ class Display:
             ["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True, preexec_fn=_die_with_parent)
         wait_until("openbox", WINDOW_TIMEOUT, self._window_manager_running, 0.1)
+        self._wait_until_windows_are_managed()
         log(f"display :{number} with openbox")
         return self
+
+    def _wait_until_windows_are_managed(self):
+        """openbox announces itself before it is ready, and a window mapped in between stays
+        unmapped for good: show windows of our own until openbox frames one."""
+        title = "salestotals-e2e-ready"
+        deadline = time.monotonic() + WINDOW_TIMEOUT
+        while True:
+            check(time.monotonic() < deadline, "openbox frames no window")
+            sentinel = subprocess.Popen(
+                ["xmessage", "-title", title, "ready"], env=self.env,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+                preexec_fn=_die_with_parent)
+            try:
+                wait_until("openbox to frame a window", 3, lambda: self._framed(title))
+                return
+            except Failure:
+                log("openbox left a window unmapped; showing another")
+            finally:
+                stop(sentinel, "xmessage")
+
+    def _framed(self, title):
+        found = run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], self.env,
+                    check_status=False).stdout.split()
+        return bool(found) and "=" in run(["xprop", "-id", found[0], "_NET_FRAME_EXTENTS"],
+                                          self.env, check_status=False).stdout
 
     def _read_display_number(self, fd):
         deadline = time.monotonic() + WINDOW_TIMEOUT
@@ -151,9 +187,9 @@ class Display:
         return int(text.strip())
 
     def _window_manager_running(self):
-        result = run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env,
+        result = run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK", "_OB_THEME"], self.env,
                      check_status=False)
-        return "window id" in result.stdout
+        return "window id" in result.stdout and "_OB_THEME(" in result.stdout
 
     def keep_state(self, artifacts):
         """The screen and the window tree at a failure, for the one who looks into it."""
@@ -171,6 +207,8 @@ class Display:
                                       check_status=False).stdout)
                     report.append(run(["xprop", "-id", window], self.env,
                                       check_status=False).stdout)
+            for name, process in [("Xvfb", self.xvfb), ("openbox", self.openbox)]:
+                report.append(f"{name}: {'running' if process.poll() is None else 'ended'}")
             with open(os.path.join(artifacts, "failure-windows.txt"), "w") as f:
                 f.write("\n".join(report))
         except (Failure, subprocess.TimeoutExpired) as problem:
@@ -225,6 +263,40 @@ class Program:
         self.main_window = None
         self.handled = set()
         self.seen = []  # every box answered, in order
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, exc_type, exc, trace):
+        # At a failure, first keep what the screen and the program's threads show.
+        if exc_type is not None and self.running():
+            self.display.keep_state(self.artifacts)
+            self.keep_threads()
+        self.kill()
+
+    def keep_threads(self):
+        """Where the program's threads stand (with gdb, where it is installed)."""
+        try:
+            with open(f"/proc/{self.process.pid}/task/{self.process.pid}/children") as f:
+                pids = f.read().split()  # faketime's child: the program
+        except OSError:
+            return
+        report = []
+        for pid in pids:
+            if shutil.which("gdb"):
+                report.append(subprocess.run(
+                    ["gdb", "-p", pid, "-batch", "-ex", "thread apply all bt"], text=True,
+                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120).stdout)
+                continue
+            for task in os.listdir(f"/proc/{pid}/task"):
+                try:
+                    with open(f"/proc/{pid}/task/{task}/wchan") as f:
+                        report.append(f"thread {task} waits in {f.read()}")
+                except OSError:
+                    pass
+        with open(os.path.join(self.artifacts, "failure-threads.txt"), "w") as f:
+            f.write("\n".join(report))
 
     def start(self):
         env = dict(self.env)
@@ -314,11 +386,16 @@ class Program:
             self.screenshot(box.window, screenshot)
         self.handled.add(box.window)
         self.seen.append(box)
+        closed = lambda: box.window not in self.visible_windows()
         for attempt in range(3):
-            self.press_enter(box.window)
             try:
-                wait_until("the box to close", 5,
-                           lambda: box.window not in self.visible_windows())
+                self.press_enter(box.window)
+            except Failure:
+                if closed():
+                    return
+                raise
+            try:
+                wait_until("the box to close", 5, closed)
                 return
             except Failure:
                 log(f"box {box.describe()} still open after Enter (attempt {attempt + 1})")
@@ -366,6 +443,11 @@ class Program:
         self.output.close()
         check(status == 0, f"the program ended with status {status}")
         log("the program ended")
+        # Every box the program showed was one the operator answered, in that order.
+        shown = [Box(r) for r in self.records("box")]
+        check([b.window for b in shown] == [b.window for b in self.seen],
+              f"the program showed {[b.describe() for b in shown]}, "
+              f"the operator answered {[b.describe() for b in self.seen]}")
 
     def close_button(self):
         info = run(["xwininfo", "-id", str(self.main_window)], self.env).stdout
@@ -603,26 +685,20 @@ def case_today(args, display, artifacts, today_text):
     year, week, month = TODAY_ROWS[today_text]
     period = Period(year, week, month)
     create_demo_database(args, 2000)
-    program = Program(args, display, date.fromisoformat(today_text), artifacts)
-    program.start()
-    try:
+    with Program(args, display, date.fromisoformat(today_text), artifacts) as program:
         program.wait_for_window()
         program.check_today()
         check_proposed(program, period)
         program.press_ok()
         program.answer_boxes(all_code_boxes(program))
         program.close()
-    finally:
-        program.kill()
     check_results(args.database, period, CODES)
 
 
 def case_demo_run(args, display, artifacts):
     period = Period(2025, 24, 6)  # 2025-06-18 lies in week 25
     create_demo_database(args, 20000)
-    program = Program(args, display, date(2025, 6, 18), artifacts)
-    program.start()
-    try:
+    with Program(args, display, date(2025, 6, 18), artifacts) as program:
         program.wait_for_window()
         program.check_today()
         check_proposed(program, period)
@@ -634,8 +710,6 @@ def case_demo_run(args, display, artifacts):
         program.press_ok()
         program.expect_no_box()
         program.close()
-    finally:
-        program.kill()
     check(read_table(args.database, "SELECT * FROM FADMXX ORDER BY rowid") == after_first,
           "the second press changed the summary rows")
     check_results(args.database, period, CODES)
@@ -646,9 +720,7 @@ def case_missing_database(args, display, artifacts):
     folder = os.path.dirname(args.database)
     os.makedirs(folder, exist_ok=True)
     before = sorted(os.listdir(folder))
-    program = Program(args, display, date(2026, 12, 8), artifacts)
-    program.start()
-    try:
+    with Program(args, display, date(2026, 12, 8), artifacts) as program:
         box = program.wait_for_box()
         check((box.title, box.icon, box.buttons) == (program.title, "critical", ["OK"]),
               f"the start-up box is {box.describe()}")
@@ -664,9 +736,6 @@ def case_missing_database(args, display, artifacts):
         program.press_ok()
         program.answer_boxes([(program.title, box.text, "critical", ("OK",))])
         program.close()
-    finally:
-        program.kill()
-    check(len(program.records("box")) == 2, "more boxes than the two error boxes")
     check(sorted(os.listdir(folder)) == before,
           f"the program wrote into {folder}: {sorted(os.listdir(folder))}")
 
@@ -676,20 +745,16 @@ def case_missing_coptg(args, display, artifacts):
     create_demo_database(args, 2000)
     with sqlite3.connect(args.database) as db:
         db.execute("DROP TABLE COPTG")
-    program = Program(args, display, date(2026, 12, 8), artifacts)
-    expected = [code_box(program.title, code) for code in CODES[:9]]
-    # W301 shows its code only after its summary statement has worked.
-    expected += [batch_error_box(),
-                 code_box(program.title, "M301"), batch_error_box(),
-                 code_box(program.title, "Y301"), batch_error_box()]
-    program.start()
-    try:
+    with Program(args, display, date(2026, 12, 8), artifacts) as program:
+        expected = [code_box(program.title, code) for code in CODES[:9]]
+        # W301 shows its code only after its summary statement has worked.
+        expected += [batch_error_box(),
+                     code_box(program.title, "M301"), batch_error_box(),
+                     code_box(program.title, "Y301"), batch_error_box()]
         program.wait_for_window()
         program.press_ok()
         program.answer_boxes(expected, screenshots={9: "batch-error-box.png"})
         program.close()
-    finally:
-        program.kill()
     check_results(args.database, period, CODES[:9])
 
 
@@ -701,6 +766,12 @@ class Lock:
         self.db.execute("BEGIN IMMEDIATE")
         self.db.execute("INSERT INTO FCMSFL (FL000, FL001, FL002) VALUES ('99', 'LOCK', 'x')")
         log("another connection holds a write transaction")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
 
     def tables(self):
         return (self.db.execute("SELECT * FROM FADMXX").fetchall(),
@@ -726,25 +797,17 @@ def locked_run_boxes(title, codes):
 def case_locked_database(args, display, artifacts):
     period = Period(2026, 49, 12)
     create_demo_database(args, 2000)
-    program = Program(args, display, date(2026, 12, 8), artifacts)
-    program.start()
-    lock = None
-    try:
+    with Program(args, display, date(2026, 12, 8), artifacts) as program:
         program.wait_for_window()
-        lock = Lock(args.database)
-        program.press_ok()
-        started = time.monotonic()
-        program.answer_boxes(locked_run_boxes(program.title, CODES))
-        log(f"the locked run took {time.monotonic() - started:.1f} s")
-        check(lock.tables() == ([], []), f"the locked run wrote rows: {lock.tables()}")
-        lock.release()
+        with Lock(args.database) as lock:
+            program.press_ok()
+            started = time.monotonic()
+            program.answer_boxes(locked_run_boxes(program.title, CODES))
+            log(f"the locked run took {time.monotonic() - started:.1f} s")
+            check(lock.tables() == ([], []), f"the locked run wrote rows: {lock.tables()}")
         program.press_ok()
         program.answer_boxes(all_code_boxes(program))
         program.close()
-    finally:
-        if lock:
-            lock.release()
-        program.kill()
     check_results(args.database, period, CODES)
 
 
@@ -753,31 +816,25 @@ def case_lock_released_during_run(args, display, artifacts):
     and the next press does the three failed batches only."""
     period = Period(2026, 49, 12)
     create_demo_database(args, 2000)
-    program = Program(args, display, date(2026, 12, 8), artifacts)
-    program.start()
-    lock = None
-    try:
-        program.wait_for_window()
-        lock = Lock(args.database)
-        failed = CODES[:3]
+    failed = CODES[:3]
+    with Program(args, display, date(2026, 12, 8), artifacts) as program:
         expected = locked_run_boxes(program.title, failed)
         expected += [code_box(program.title, code) for code in CODES[3:]]
+        program.wait_for_window()
+        with Lock(args.database) as lock:
 
-        def release_at_third_error(index, box):
-            if index == len(failed) * 2 - 1:
-                check(lock.tables() == ([], []), f"failed batches wrote rows: {lock.tables()}")
-                lock.release()
+            def release_at_third_error(index, box):
+                if index == len(failed) * 2 - 1:
+                    check(lock.tables() == ([], []),
+                          f"failed batches wrote rows: {lock.tables()}")
+                    lock.release()
 
-        program.press_ok()
-        program.answer_boxes(expected, on_box=release_at_third_error)
+            program.press_ok()
+            program.answer_boxes(expected, on_box=release_at_third_error)
         check_completion_rows(args.database, period, CODES[3:])
         program.press_ok()
         program.answer_boxes([code_box(program.title, code) for code in failed])
         program.close()
-    finally:
-        if lock:
-            lock.release()
-        program.kill()
     check_results(args.database, period, CODES)
 
 
@@ -824,7 +881,8 @@ def main():
             try:
                 CASES[args.case](args, display, artifacts)
             except Failure:
-                display.keep_state(artifacts)
+                if not os.path.exists(os.path.join(artifacts, "failure-screen.png")):
+                    display.keep_state(artifacts)
                 raise
     except Failure as failure:
         print(f"FAILED: {failure}", flush=True)
