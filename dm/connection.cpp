@@ -131,8 +131,14 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
 
     QStringList parts;
     parts << QStringLiteral("DRIVER={%1}").arg(QString(driver).replace(u'}', QStringLiteral("}}")));
-    parts << QStringLiteral("SERVER=") + odbcValue(server);
-    if (!port.isEmpty())
+    // FreeTDS takes the port as a keyword of its own; Microsoft's drivers know no PORT
+    // keyword and take it after a comma in SERVER.
+    const bool freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
+    if (port.isEmpty() || freeTds)
+        parts << QStringLiteral("SERVER=") + odbcValue(server);
+    else
+        parts << QStringLiteral("SERVER=") + odbcValue(server + u',' + port);
+    if (!port.isEmpty() && freeTds)
         parts << QStringLiteral("PORT=") + odbcValue(port);
     const QString catalog =
         valueOf(keywords, {QLatin1String("initial catalog"), QLatin1String("database")});

@@ -47,7 +47,7 @@ TEST(ConnectionString, TranslatesToOdbcKeywords)
               QStringLiteral("DRIVER={FreeTDS};SERVER=erp01;DATABASE=QVT;Trusted_Connection=Yes"));
     EXPECT_EQ(dm::odbcConnectString(dm::companyConnectionString(QStringLiteral("10.0.0.5,1433")),
                                     QStringLiteral("ODBC Driver 18 for SQL Server")),
-              QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER=10.0.0.5;PORT=1433;"
+              QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER=10.0.0.5,1433;"
                              "DATABASE=QVT;Trusted_Connection=Yes"));
     EXPECT_EQ(dm::odbcConnectString(
                   dm::companyConnectionString(QStringLiteral("tcp:db.example.com, 2000")),
