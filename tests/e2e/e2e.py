@@ -838,6 +838,43 @@ def case_lock_released_during_run(args, display, artifacts):
     check_results(args.database, period, CODES)
 
 
+def case_reader_blocks_commit(args, display, artifacts):
+    """W301 shows its code between its two statements, inside its transaction. Another process
+    that starts reading just then keeps the batch from committing: the batch fails as a whole,
+    leaving no summary rows, and the next press does it once."""
+    period = Period(2026, 49, 12)
+    create_demo_database(args, 2000)
+    reader = sqlite3.connect(args.database, timeout=20, isolation_level=None)
+    try:
+        with Program(args, display, date(2026, 12, 8), artifacts) as program:
+            expected = [code_box(program.title, code) for code in CODES[:10]]
+            expected += [batch_error_box()]
+            expected += [code_box(program.title, code) for code in CODES[10:]]
+
+            def read_while_w301_is_shown(index, box):
+                if index == 9:
+                    reader.execute("BEGIN")
+                    reader.execute("SELECT count(*) FROM FADMXX").fetchall()
+                    log("another connection holds a read transaction")
+                elif index == 10:
+                    reader.execute("ROLLBACK")
+                    log("the read transaction has ended")
+
+            program.wait_for_window()
+            program.press_ok()
+            program.answer_boxes(expected, on_box=read_while_w301_is_shown)
+            done = [code for code in CODES if code != "W301"]
+            check_completion_rows(args.database, period, done)
+            w301 = read_table(args.database, "SELECT * FROM FADMXX WHERE XX001 = 'W301'")
+            check(w301 == [], f"the failed W301 left summary rows: {w301}")
+            program.press_ok()
+            program.answer_boxes([code_box(program.title, "W301")])
+            program.close()
+    finally:
+        reader.close()
+    check_results(args.database, period, CODES)
+
+
 CASES = {f"today-{today}": (lambda a, d, f, t=today: case_today(a, d, f, t))
          for today in TODAY_ROWS}
 CASES.update({
@@ -846,6 +883,7 @@ CASES.update({
     "missing-coptg": case_missing_coptg,
     "locked-database": case_locked_database,
     "lock-released-during-run": case_lock_released_during_run,
+    "reader-blocks-commit": case_reader_blocks_commit,
 })
 
 
