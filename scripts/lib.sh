@@ -15,20 +15,27 @@ run_setup() {
     "$ROOT/scripts/setup"
 }
 
+# Configures a build directory once (an existing configuration is kept); extra arguments are
+# cmake options for the first configuration.
+configure() {
+    local dir=$1
+    shift
+    [ -f "$dir/CMakeCache.txt" ] && return 0
+    local log
+    log=$(mktemp)
+    if ! cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        die "configuring $dir failed"
+    fi
+    rm -f "$log"
+}
+
 # Configures build/ once (an existing configuration, e.g. for SQL Server, is kept) and builds
 # the given targets, or everything.
 # shellcheck disable=SC2120 # targets are optional
 build() {
-    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-        local log
-        log=$(mktemp)
-        if ! cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$log" 2>&1; then
-            cat "$log" >&2
-            rm -f "$log"
-            die "configuring $BUILD_DIR failed"
-        fi
-        rm -f "$log"
-    fi
+    configure "$BUILD_DIR"
     local targets=()
     [ "$#" -gt 0 ] && targets=(--target "$@")
     cmake --build "$BUILD_DIR" --parallel "$JOBS" "${targets[@]}" || die "the build failed"
