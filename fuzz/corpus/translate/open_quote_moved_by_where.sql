@@ -1,0 +1,1 @@
+Insert into F,'' XX006 FROM COPTC WHERE TC026='Y' AND TC001 IN ('3221','5221?') AND DATEPART ( YEAR , convert(datetime,TC003,112)) ='202( 4ÿYÿE
