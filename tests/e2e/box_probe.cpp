@@ -106,10 +106,10 @@ class BoxProbePlugin : public QGenericPlugin
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "box_probe.json")
 public:
-    QObject *create(const QString &key, const QString &specification) override
+    QObject *create(const QString &key, const QString &parameter) override
     {
         Q_UNUSED(key);
-        Q_UNUSED(specification);
+        Q_UNUSED(parameter);
         const QString path = qEnvironmentVariable("SALESTOTALS_E2E_PROBE_LOG");
         if (path.isEmpty() || !QCoreApplication::instance())
             return nullptr;
