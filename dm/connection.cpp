@@ -90,6 +90,14 @@ QString odbcValue(const QString &value)
     return u'{' + escaped + u'}';
 }
 
+QString nextQtName()
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("salestotals.dm.%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+} // namespace
+
 QString driverMessage(const QSqlError &error)
 {
     QString message = error.databaseText().trimmed();
@@ -99,14 +107,6 @@ QString driverMessage(const QSqlError &error)
         message = error.text().trimmed();
     return message;
 }
-
-QString nextQtName()
-{
-    static QAtomicInteger<quint64> counter;
-    return QStringLiteral("salestotals.dm.%1").arg(counter.fetchAndAddRelaxed(1) + 1);
-}
-
-} // namespace
 
 QString dataSourceOf(const QString &connectionString)
 {

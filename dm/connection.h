@@ -3,6 +3,7 @@
 #include "dm/error.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 namespace dm {
@@ -25,6 +26,9 @@ QString dataSourceOf(const QString &connectionString);
 // beside the executable.
 QString embeddedDatabasePath(const QString &dataSource);
 
+// The database's own message of a failure, else the driver's.
+QString driverMessage(const QSqlError &error);
+
 // A connection to one database. Closed when created; opens on demand.
 class Connection
 {
@@ -41,10 +45,11 @@ public:
     void setLoginPrompt(bool on) { m_loginPrompt = on; }
 
     const QString &connectionString() const { return m_connectionString; }
-    void setConnectionString(const QString &text); // only while closed has an effect on the next open
+    void
+    setConnectionString(const QString &text); // only while closed has an effect on the next open
 
     bool connected() const;
-    void open();  // throws dm::Error with the driver's own message
+    void open(); // throws dm::Error with the driver's own message
     void close();
 
     // Both statements of a batch, and the two deletions at start-up, take effect together.

@@ -12,16 +12,6 @@ namespace dm {
 
 namespace {
 
-QString driverMessage(const QSqlError &error)
-{
-    QString message = error.databaseText().trimmed();
-    if (message.isEmpty())
-        message = error.driverText().trimmed();
-    if (message.isEmpty())
-        message = error.text().trimmed();
-    return message;
-}
-
 // A null goes to the driver as a typed null, which every driver binds as NULL.
 QVariant bindable(const Variant &value)
 {
