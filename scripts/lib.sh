@@ -15,15 +15,19 @@ run_setup() {
     "$ROOT/scripts/setup"
 }
 
-# Configures a build directory once (an existing configuration is kept); extra arguments are
-# cmake options for the first configuration.
+# Configures a build directory once; an existing configuration is kept, except that the
+# given cmake options (e.g. -DSALESTOTALS_SANITIZE=ON) are applied to it again.
 configure() {
     local dir=$1
     shift
-    [ -f "$dir/CMakeCache.txt" ] && return 0
+    local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@")
+    if [ -f "$dir/CMakeCache.txt" ]; then
+        [ "$#" -eq 0 ] && return 0
+        options=("$@")
+    fi
     local log
     log=$(mktemp)
-    if ! cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$log" 2>&1; then
+    if ! cmake -S "$ROOT" -B "$dir" "${options[@]}" >"$log" 2>&1; then
         cat "$log" >&2
         rm -f "$log"
         die "configuring $dir failed"
