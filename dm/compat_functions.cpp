@@ -451,15 +451,7 @@ void check(sqlite3 *db, int rc, const char *what)
 
 IntStatus varcharToInt(std::string_view text, std::int32_t &out)
 {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    const bool negative = takeSign(text);
     std::int64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')

@@ -186,7 +186,7 @@ std::optional<Decimal> Decimal::fromDouble(double value)
     return Decimal(mantissa, scale);
 }
 
-std::optional<Decimal> Decimal::parse(std::string_view text)
+bool takeSign(std::string_view &text)
 {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
@@ -197,6 +197,12 @@ std::optional<Decimal> Decimal::parse(std::string_view text)
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
+    return negative;
+}
+
+std::optional<Decimal> Decimal::parse(std::string_view text)
+{
+    const bool negative = takeSign(text);
     Mantissa mantissa = 0;
     int significant = 0;
     int scale = 0;

@@ -66,4 +66,8 @@ private:
     int m_scale = 0;
 };
 
+// Strips the blanks around a number text as the server does when it converts one, then a
+// leading sign; true when that sign was '-'.
+bool takeSign(std::string_view &text);
+
 } // namespace dm
