@@ -6,6 +6,12 @@ BUILD_DIR=${SALESTOTALS_BUILD_DIR:-$ROOT/build}
 JOBS=${SALESTOTALS_JOBS:-$(nproc 2>/dev/null || echo 2)}
 PROG=$(basename "$0")
 
+# ccache, when installed, lets a fresh clone reuse what another checkout compiled: paths below
+# the checkout are hashed relative to it, and the build directory's own path not at all (debug
+# info may then name the other checkout's build directory).
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+
 die() {
     printf '%s: %s\n' "$PROG" "$*" >&2
     exit 1
@@ -21,10 +27,16 @@ configure() {
     local dir=$1
     shift
     local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@")
+    local launcher=()
+    if command -v ccache >/dev/null 2>&1; then
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     if [ -f "$dir/CMakeCache.txt" ]; then
-        [ "$#" -eq 0 ] && return 0
+        grep -q '^CMAKE_CXX_COMPILER_LAUNCHER:' "$dir/CMakeCache.txt" && launcher=()
+        [ "$#" -eq 0 ] && [ "${#launcher[@]}" -eq 0 ] && return 0
         options=("$@")
     fi
+    options+=("${launcher[@]}")
     local log
     log=$(mktemp)
     if ! cmake -S "$ROOT" -B "$dir" "${options[@]}" >"$log" 2>&1; then
