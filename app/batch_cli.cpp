@@ -155,7 +155,7 @@ QString usageText(const QString &program)
 {
     return QStringLiteral(
                "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run]\n"
-               "       %1 --help\n"
+               "  or:  %1 --help\n"
                "\n"
                "Runs the twelve summary batches without a window, as the OK button does after\n"
                "the window's start-up: connects to the company database, reads today's week\n"
@@ -179,10 +179,14 @@ QString usageText(const QString &program)
                "                at all when --year, --month and --week are all given.\n"
                "  -h, --help    print this help\n"
                "\n"
-               "Exit status: 0 every batch done or skipped; 1 a batch failed; 2 the run could\n"
-               "not start or ended early (bad options, database unreachable, no calendar week\n"
-               "for today, the summary tables not emptied, a failing completion check).\n"
-               "Batch lines go to standard output, errors to standard error.\n")
+               "Batch lines go to standard output, errors to standard error.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  every batch done or skipped\n"
+               "  1  a batch failed\n"
+               "  2  the run could not start or ended early (bad options, database\n"
+               "     unreachable, no calendar week for today, the summary tables not\n"
+               "     emptied, a failing completion check)\n")
         .arg(program);
 }
 
