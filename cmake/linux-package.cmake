@@ -1,4 +1,9 @@
 # Linux: install rules, manual pages, systemd units and the Debian package (cpack -G DEB).
+
+# The package installs to /usr and the manual pages name the paths of this prefix.
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Install prefix" FORCE)
+endif()
 include(GNUInstallDirs)
 
 set(SALESTOTALS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -7,16 +12,28 @@ set(docdir ${CMAKE_INSTALL_DATADIR}/doc/salestotals)
 set(SALESTOTALS_MAN_DOCDIR ${CMAKE_INSTALL_FULL_DATADIR}/doc/salestotals)
 set(SALESTOTALS_MAN_UNITDIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
 
-# What the programs were compiled with, read from the window's own definitions so that each
-# compiled-in value shows in the manual pages with its cache help text.
-get_target_property(compiled_in salestotals COMPILE_DEFINITIONS)
-set(SALESTOTALS_MAN_COMPILED_IN "")
-foreach(definition IN LISTS compiled_in)
-    if(NOT definition MATCHES "^(SALESTOTALS_[A-Z_]+)=\"(.*)\"$")
-        continue()
+# What the programs were compiled with, read from the window's own definitions, then any
+# other text setting of the build (one compiled in some other way), each shown in the manual
+# pages with its cache help text.
+get_target_property(definitions salestotals COMPILE_DEFINITIONS)
+get_cmake_property(cache_variables CACHE_VARIABLES)
+set(compiled_in "")
+foreach(definition IN LISTS definitions)
+    if(definition MATCHES "^(SALESTOTALS_[A-Z_]+)=\"(.*)\"$")
+        list(APPEND compiled_in ${CMAKE_MATCH_1})
+        set(compiled_value_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
     endif()
-    set(name ${CMAKE_MATCH_1})
-    string(REPLACE "\\" "\\e" value "${CMAKE_MATCH_2}")
+endforeach()
+foreach(name IN LISTS cache_variables)
+    get_property(type CACHE ${name} PROPERTY TYPE)
+    if(name MATCHES "^SALESTOTALS_" AND type STREQUAL "STRING" AND NOT name IN_LIST compiled_in)
+        list(APPEND compiled_in ${name})
+        set(compiled_value_${name} "${${name}}")
+    endif()
+endforeach()
+set(SALESTOTALS_MAN_COMPILED_IN "")
+foreach(name IN LISTS compiled_in)
+    string(REPLACE "\\" "\\e" value "${compiled_value_${name}}")
     if(value STREQUAL "")
         set(value "(empty)")
     endif()
