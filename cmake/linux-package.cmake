@@ -68,7 +68,8 @@ configure_file(${SALESTOTALS_PACKAGING_DIR}/salestotals-batch.h2m.in
 add_custom_command(OUTPUT ${packaging_out}/salestotals.1.gz
     COMMAND ${GZIP} -9nf -k ${packaging_out}/salestotals.1
     DEPENDS ${packaging_out}/salestotals.1 VERBATIM)
-if(HELP2MAN)
+# A sanitized build would run its instrumented program here; such builds are never installed.
+if(HELP2MAN AND NOT SALESTOTALS_SANITIZE)
     add_custom_command(OUTPUT ${packaging_out}/salestotals-batch.1.gz
         COMMAND ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
                 --include=${packaging_out}/salestotals-batch.h2m
@@ -76,7 +77,7 @@ if(HELP2MAN)
         COMMAND ${GZIP} -9nf ${packaging_out}/salestotals-batch.1
         DEPENDS salestotals-batch ${packaging_out}/salestotals-batch.h2m VERBATIM)
     list(APPEND man_pages ${packaging_out}/salestotals-batch.1.gz)
-else()
+elseif(NOT HELP2MAN)
     message(WARNING "help2man not found: no manual page for salestotals-batch")
 endif()
 add_custom_target(salestotals-man ALL DEPENDS ${man_pages})
