@@ -14,10 +14,21 @@ enum class Backend { Embedded, SqlServer };
 Backend configuredBackend();
 QString configuredDataSource();
 QString configuredOdbcDriver();
+QString configuredOdbcOptions(); // appended to the ODBC connect string
+
+// Session settings sent once a SQL Server connection opens: week numbers count from Sunday
+// whatever the login's language.
+inline constexpr const char *SessionSetup = "SET DATEFIRST 7";
 
 // ADO-style connection string -> ODBC connect string for the sqlserver backend:
-// driver, server (and port after a comma), database, trusted connection.
-QString odbcConnectString(const QString &connectionString, const QString &driver);
+// driver, server (and port after a comma), database, trusted connection, then the driver's
+// own options as given ("Key=Value;...").
+QString odbcConnectString(const QString &connectionString, const QString &driver,
+                          const QString &options = {});
+
+// The cure to add to a failed integrated login's message: the Kerberos service name asked
+// for, and what usually mends it. Empty for a login with user and password.
+QString integratedLoginHint(const QString &connectionString, const QString &options = {});
 
 // The "Data Source=" value of a connection string ("" when absent).
 QString dataSourceOf(const QString &connectionString);
@@ -55,7 +66,7 @@ public:
     // Both statements of a batch, and the two deletions at start-up, take effect together.
     void beginTrans();    // throws dm::Error
     void commitTrans();   // throws dm::Error
-    void rollbackTrans(); // never throws
+    void rollbackTrans(); // never throws; closes the connection when the rollback fails
 
     QSqlDatabase database() const; // valid while connected
 
