@@ -200,14 +200,16 @@ QString integratedLoginHint(const QString &connectionString, const QString &opti
     if (!integratedSecurity(parseConnectionString(connectionString)))
         return {};
     QString spn = valueOf(parseConnectionString(options), {QLatin1String("serverspn")});
+    if (spn.startsWith(u'{') && spn.endsWith(u'}'))
+        spn = spn.mid(1, spn.size() - 2).replace(QLatin1String("}}"), QLatin1String("}"));
     if (spn.isEmpty()) {
         const auto [host, port] = serverAddress(connectionString);
         spn = QStringLiteral("MSSQLSvc/%1:%2")
                   .arg(host, port.isEmpty() ? QStringLiteral("1433") : port);
     }
-    return QStringLiteral("The integrated login asked Kerberos for the service %1: a ticket "
-                          "(klist; kinit user@REALM) and the server's fully qualified name "
-                          "as its SPN has it (setspn -L) usually mend this.")
+    return QStringLiteral("Integrated login: Kerberos was asked for the service %1. A ticket "
+                          "(klist; kinit user@REALM) and the server's fully qualified name as "
+                          "its SPN has it (setspn -L) usually mend this.")
         .arg(spn);
 }
 

@@ -13,6 +13,8 @@
 
 namespace dm {
 
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC's wide characters are UTF-16");
+
 namespace {
 
 QString statementError(SQLHSTMT statement)
