@@ -297,6 +297,20 @@ void openEmbedded(const QString &qtName, const QString &connectionString)
     compat::install(raw);
 }
 
+// DATEPART(week) follows the session's first day of the week, which follows the login's
+// language unless set. Closes the connection when it fails.
+void startSession(QSqlDatabase &db)
+{
+    QSqlQuery setup(db);
+    setup.setForwardOnly(true); // else the driver may wrap it in a server cursor
+    if (setup.exec(QStringLiteral("SET DATEFIRST 7")))
+        return;
+    const QString message = driverMessage(setup.lastError());
+    setup.finish();
+    db.close();
+    throw Error(message);
+}
+
 void openSqlServer(const QString &qtName, const QString &connectionString, int timeout)
 {
     QSqlDatabase db = registered(qtName, QStringLiteral("QODBC"));
@@ -310,14 +324,7 @@ void openSqlServer(const QString &qtName, const QString &connectionString, int t
             message += u'\n' + hint;
         throw Error(message);
     }
-    QSqlQuery setup(db);
-    setup.setForwardOnly(true); // else the driver may wrap it in a server cursor
-    if (!setup.exec(QLatin1String(SessionSetup))) {
-        const QString message = driverMessage(setup.lastError());
-        setup.finish();
-        db.close();
-        throw Error(message);
-    }
+    startSession(db);
 }
 
 } // namespace

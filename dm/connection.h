@@ -16,10 +16,6 @@ QString configuredDataSource();
 QString configuredOdbcDriver();
 QString configuredOdbcOptions(); // appended to the ODBC connect string
 
-// Session settings sent once a SQL Server connection opens: week numbers count from Sunday
-// whatever the login's language.
-inline constexpr const char *SessionSetup = "SET DATEFIRST 7";
-
 // ADO-style connection string -> ODBC connect string for the sqlserver backend:
 // driver, server (and port after a comma), database, trusted connection, then the driver's
 // own options as given ("Key=Value;...").
@@ -60,7 +56,9 @@ public:
     setConnectionString(const QString &text); // only while closed has an effect on the next open
 
     bool connected() const;
-    void open(); // throws dm::Error with the driver's own message
+    // Throws dm::Error with the driver's own message. A SQL Server session counts weeks
+    // from Sunday (SET DATEFIRST 7) whatever the login's language.
+    void open();
     void close();
 
     // Both statements of a batch, and the two deletions at start-up, take effect together.
