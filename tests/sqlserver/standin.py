@@ -44,8 +44,8 @@ def env_text(kind, new, old=''):
     return envchange(kind, b_varchar(new), b_varchar(old))
 
 
-def done(count=None, error=False, more=False):
-    status = (0x10 if count is not None else 0) | (0x02 if error else 0) | (0x01 if more else 0)
+def done(count=None, error=False):
+    status = (0x10 if count is not None else 0) | (0x02 if error else 0)
     return b'\xfd' + struct.pack('<HHQ', status, 0xC1, count or 0)
 
 
@@ -231,48 +231,22 @@ class Session:
 
 
 def read_param(p, pos):
+    """One RPC parameter as FreeTDS sends them: int, ntext (statements) or varchar."""
     pos += 1 + p[pos] * 2 + 1  # name, status flags
     kind = p[pos]
-    pos += 1
-    if kind == 0x26:  # INTN
-        pos += 1
-        size = p[pos]
-        pos += 1
-        return (int.from_bytes(p[pos:pos + size], 'little', signed=True) if size else None), 'int', pos + size
-    if kind in (0x63, 0x23):  # ntext, text
-        pos += 9
-        (size,) = struct.unpack('<i', p[pos:pos + 4])
-        pos += 4
-        if size < 0:
-            return None, 'ntext', pos
-        return p[pos:pos + size].decode('utf-16-le' if kind == 0x63 else 'latin-1'), 'ntext', pos + size
-    if kind in (0xE7, 0xA7, 0xEF, 0xAF):  # n/var/char with collation
-        maxlen = struct.unpack('<H', p[pos:pos + 2])[0]
-        pos += 7
-        name = {0xE7: 'nvarchar', 0xEF: 'nchar', 0xA7: 'varchar', 0xAF: 'char'}[kind]
-        if maxlen == 0xFFFF:
-            total = struct.unpack('<Q', p[pos:pos + 8])[0]
-            pos += 8
-            raw = b''
-            if total != 0xFFFFFFFFFFFFFFFF:
-                while True:
-                    (chunk,) = struct.unpack('<I', p[pos:pos + 4])
-                    pos += 4
-                    if not chunk:
-                        break
-                    raw += p[pos:pos + chunk]
-                    pos += chunk
-            else:
-                return None, name, pos
-        else:
-            (size,) = struct.unpack('<H', p[pos:pos + 2])
-            pos += 2
-            if size == 0xFFFF:
-                return None, name, pos
-            raw = p[pos:pos + size]
-            pos += size
-        codec = 'utf-16-le' if kind in (0xE7, 0xEF) else 'latin-1'
-        return raw.decode(codec), name, pos
+    if kind == 0x26:  # INTN: size, then a value of its own size
+        size = p[pos + 2]
+        return int.from_bytes(p[pos + 3:pos + 3 + size], 'little', signed=True) if size else None, \
+            'int', pos + 3 + size
+    if kind == 0x63:  # NTEXT: size, collation, value of a 4-byte length
+        (size,) = struct.unpack('<i', p[pos + 10:pos + 14])
+        return (p[pos + 14:pos + 14 + size].decode('utf-16-le') if size >= 0 else None), 'ntext', \
+            pos + 14 + max(size, 0)
+    if kind == 0xA7:  # BIGVARCHAR: size, collation, value of a 2-byte length
+        (size,) = struct.unpack('<H', p[pos + 8:pos + 10])
+        if size == 0xFFFF:
+            return None, 'varchar', pos + 10
+        return p[pos + 10:pos + 10 + size].decode('latin-1'), 'varchar', pos + 10 + size
     raise ValueError('parameter type 0x%02x' % kind)
 
 
