@@ -191,10 +191,11 @@ class Session:
         global TRANS_FAILS
         if SCRIPT == 'rollback' and TRANS_FAILS and self.tran:
             TRANS_FAILS -= 1
-            lost, self.pending, self.tran = self.pending, [], 0
-            log(event='rollback', inserts=lost, why='error 241')
+            ended = envchange(10, b'\x00', b'\x08' + struct.pack('<Q', self.tran))
+            log(event='rollback', inserts=self.pending, why='error 241')
+            self.pending, self.tran = [], 0
             self.send(error(241, 'Conversion failed when converting date and/or time from character string.')
-                      + envchange(10, b'\x00', b'\x08' + struct.pack('<Q', 1)) + done(error=True))
+                      + ended + done(error=True))
             return
         row = {'sql': sql, 'values': values}
         if self.tran:
@@ -205,7 +206,6 @@ class Session:
 
     def transaction(self, p):
         request = struct.unpack('<H', p[:2])[0]
-        log(event='tm', request=request, open=bool(self.tran))
         out = b''
         if request == 5:
             out += self.begin()
