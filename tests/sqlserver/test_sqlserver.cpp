@@ -119,13 +119,16 @@ TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
     CompanyCode = QStringLiteral("C_QVT");
     dm::TFDM fdm;
     dm::FDM = &fdm;
+    struct Unset
+    {
+        ~Unset() { dm::FDM = nullptr; }
+    } unset;
     fdm.PUB_DB.setConnectionString(server.connectionString());
     dm::Query adoInSert(&fdm.PUB_DB);
     FakePeriod period;
     RecordingBoxes boxes;
     Outcomes outcomes;
     BatchRun(adoInSert, period, boxes, &outcomes).BitBtn1Click();
-    dm::FDM = nullptr;
 
     std::map<QString, int> committed; // completion rows by batch code
     for (const QJsonObject &commit : server.events(QStringLiteral("commit"))) {
