@@ -14,6 +14,8 @@ TRANS_FAILS = 1  # the first batch's summary insert: error 241 ends its transact
 BIG5_COLLATION = struct.pack('<I', 0x0404 | 1 << 20 | 1 << 22 | 1 << 23) + b'\x00'
 LATIN_COLLATION = struct.pack('<I', 0x0409 | 1 << 20 | 1 << 22 | 1 << 23) + b'\x34'
 # Twenty Chinese characters each: 60 bytes in UTF-8, 40 in Big5.
+# Error 241 as a server whose login language is Traditional Chinese words it.
+MESSAGE_241 = '從字元字串轉換日期及/或時間時，轉換失敗。'
 NAMES = ['營業用高級不鏽鋼雙層保溫便當盒附提袋組合', '測試用品項名稱甲乙丙丁戊己庚辛壬癸子丑寅']
 
 
@@ -194,8 +196,7 @@ class Session:
             ended = envchange(10, b'\x00', b'\x08' + struct.pack('<Q', self.tran))
             log(event='rollback', inserts=self.pending, why='error 241')
             self.pending, self.tran = [], 0
-            self.send(error(241, 'Conversion failed when converting date and/or time from character string.')
-                      + ended + done(error=True))
+            self.send(error(241, MESSAGE_241) + ended + done(error=True))
             return
         row = {'sql': sql, 'values': values}
         if self.tran:

@@ -87,8 +87,13 @@ protected:
 struct Outcomes : BatchListener
 {
     void batchDone(const QString &code, int, qint64) override { outcome[code] = "done"; }
-    void batchFailed(const QString &code, const QString &) override { outcome[code] = "failed"; }
+    void batchFailed(const QString &code, const QString &message) override
+    {
+        outcome[code] = "failed";
+        messages << message;
+    }
     std::map<QString, std::string> outcome;
+    QStringList messages;
 };
 
 TEST_F(SqlServer, ItemNamesArriveWholeInTheCLocale)
@@ -150,6 +155,9 @@ TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
     }
     EXPECT_EQ(failed, 1);
     EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_TRUE(outcomes.messages.value(0).contains(
+        QStringLiteral("從字元字串轉換日期及/或時間時，轉換失敗。")))
+        << outcomes.messages.join(u'\n').toStdString();
 }
 
 // Week numbers count from Sunday whatever the login's language; the compiled-in options
