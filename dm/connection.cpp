@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QUrl>
 #include <sqlite3.h>
 
@@ -114,9 +115,25 @@ QString dataSourceOf(const QString &connectionString)
     return valueOf(keywords, {QLatin1String("data source"), QLatin1String("server")});
 }
 
-QString odbcConnectString(const QString &connectionString, const QString &driver)
+namespace {
+
+bool integratedSecurity(const QVector<Keyword> &keywords)
 {
-    const auto keywords = parseConnectionString(connectionString);
+    const QString integrated = valueOf(
+        keywords, {QLatin1String("integrated security"), QLatin1String("trusted_connection")});
+    return integrated.compare(QLatin1String("sspi"), Qt::CaseInsensitive) == 0 ||
+           integrated.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+           integrated.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+}
+
+struct ServerAddress
+{
+    QString host;
+    QString port; // empty: the driver's default
+};
+
+ServerAddress serverAddress(const QString &connectionString)
+{
     QString server = dataSourceOf(connectionString);
     if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
         server = server.mid(4);
@@ -128,6 +145,16 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
     // SQL Server's own names for this machine mean nothing to other clients.
     if (server == QLatin1String("(local)") || server == QLatin1String("."))
         server = QStringLiteral("localhost");
+    return {server, port};
+}
+
+} // namespace
+
+QString odbcConnectString(const QString &connectionString, const QString &driver,
+                          const QString &options)
+{
+    const auto keywords = parseConnectionString(connectionString);
+    const auto [server, port] = serverAddress(connectionString);
 
     QStringList parts;
     parts << QStringLiteral("DRIVER={%1}").arg(QString(driver).replace(u'}', QStringLiteral("}}")));
@@ -145,12 +172,7 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
     if (!catalog.isEmpty())
         parts << QStringLiteral("DATABASE=") + odbcValue(catalog);
 
-    const QString integrated = valueOf(
-        keywords, {QLatin1String("integrated security"), QLatin1String("trusted_connection")});
-    const bool trusted = integrated.compare(QLatin1String("sspi"), Qt::CaseInsensitive) == 0 ||
-                         integrated.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
-                         integrated.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
-    if (trusted) {
+    if (integratedSecurity(keywords)) {
         // Integrated security ignores a user name given beside it.
         parts << QStringLiteral("Trusted_Connection=Yes");
     } else {
@@ -162,7 +184,33 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
         if (hasKey(keywords, passwordKeys))
             parts << QStringLiteral("PWD=") + odbcValue(valueOf(keywords, passwordKeys));
     }
+    // Given last, so that the site's options decide where a driver takes the first value.
+    QString extra = options.trimmed();
+    while (extra.startsWith(u';'))
+        extra.remove(0, 1);
+    while (extra.endsWith(u';'))
+        extra.chop(1);
+    if (!extra.isEmpty())
+        parts << extra;
     return parts.join(u';');
+}
+
+QString integratedLoginHint(const QString &connectionString, const QString &options)
+{
+    if (!integratedSecurity(parseConnectionString(connectionString)))
+        return {};
+    QString spn = valueOf(parseConnectionString(options), {QLatin1String("serverspn")});
+    if (spn.startsWith(u'{') && spn.endsWith(u'}'))
+        spn = spn.mid(1, spn.size() - 2).replace(QLatin1String("}}"), QLatin1String("}"));
+    if (spn.isEmpty()) {
+        const auto [host, port] = serverAddress(connectionString);
+        spn = QStringLiteral("MSSQLSvc/%1:%2")
+                  .arg(host, port.isEmpty() ? QStringLiteral("1433") : port);
+    }
+    return QStringLiteral("Integrated login: Kerberos was asked for the service %1. A ticket "
+                          "(klist; kinit user@REALM) and the server's fully qualified name as "
+                          "its SPN has it (setspn -L) usually mend this.")
+        .arg(spn);
 }
 
 QString embeddedDatabasePath(const QString &dataSource)
@@ -249,14 +297,34 @@ void openEmbedded(const QString &qtName, const QString &connectionString)
     compat::install(raw);
 }
 
+// DATEPART(week) follows the session's first day of the week, which follows the login's
+// language unless set. Closes the connection when it fails.
+void startSession(QSqlDatabase &db)
+{
+    QSqlQuery setup(db);
+    setup.setForwardOnly(true); // else the driver may wrap it in a server cursor
+    if (setup.exec(QStringLiteral("SET DATEFIRST 7")))
+        return;
+    const QString message = driverMessage(setup.lastError());
+    setup.finish();
+    db.close();
+    throw Error(message);
+}
+
 void openSqlServer(const QString &qtName, const QString &connectionString, int timeout)
 {
     QSqlDatabase db = registered(qtName, QStringLiteral("QODBC"));
-    db.setDatabaseName(odbcConnectString(connectionString, configuredOdbcDriver()));
+    const QString options = configuredOdbcOptions();
+    db.setDatabaseName(odbcConnectString(connectionString, configuredOdbcDriver(), options));
     // ODBC is asked never to prompt, so the login prompt setting needs nothing here.
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(timeout));
-    if (!db.open())
-        throw Error(driverMessage(db.lastError()));
+    if (!db.open()) {
+        QString message = driverMessage(db.lastError());
+        if (const QString hint = integratedLoginHint(connectionString, options); !hint.isEmpty())
+            message += u'\n' + hint;
+        throw Error(message);
+    }
+    startSession(db);
 }
 
 } // namespace
@@ -315,8 +383,12 @@ void Connection::commitTrans()
                           : connected() ? driverMessage(db.lastError())
                                         : QStringLiteral("The connection is closed");
     traceTransaction(TraceEntry::Commit, ok, error);
-    if (!ok)
+    if (!ok) {
+        // Qt's ODBC driver leaves autocommit as it was when the commit fails: the next
+        // begin would then change nothing. A new session starts from a known state.
+        close();
         throw Error(error);
+    }
 }
 
 void Connection::rollbackTrans()
@@ -324,6 +396,10 @@ void Connection::rollbackTrans()
     QSqlDatabase db = database();
     const bool ok = connected() && db.rollback();
     traceTransaction(TraceEntry::Rollback, ok, ok ? QString() : driverMessage(db.lastError()));
+    // The server may have ended the transaction itself (a conversion error, a deadlock):
+    // closing discards whatever is left of it and the transaction mode the driver kept.
+    if (!ok)
+        close();
 }
 
 } // namespace dm

@@ -14,10 +14,17 @@ enum class Backend { Embedded, SqlServer };
 Backend configuredBackend();
 QString configuredDataSource();
 QString configuredOdbcDriver();
+QString configuredOdbcOptions(); // appended to the ODBC connect string
 
 // ADO-style connection string -> ODBC connect string for the sqlserver backend:
-// driver, server (and port after a comma), database, trusted connection.
-QString odbcConnectString(const QString &connectionString, const QString &driver);
+// driver, server (and port after a comma), database, trusted connection, then the driver's
+// own options as given ("Key=Value;...").
+QString odbcConnectString(const QString &connectionString, const QString &driver,
+                          const QString &options = {});
+
+// The cure to add to a failed integrated login's message: the Kerberos service name asked
+// for, and what usually mends it. Empty for a login with user and password.
+QString integratedLoginHint(const QString &connectionString, const QString &options = {});
 
 // The "Data Source=" value of a connection string ("" when absent).
 QString dataSourceOf(const QString &connectionString);
@@ -49,13 +56,15 @@ public:
     setConnectionString(const QString &text); // only while closed has an effect on the next open
 
     bool connected() const;
-    void open(); // throws dm::Error with the driver's own message
+    // Throws dm::Error with the driver's own message. A SQL Server session counts weeks
+    // from Sunday (SET DATEFIRST 7) whatever the login's language.
+    void open();
     void close();
 
     // Both statements of a batch, and the two deletions at start-up, take effect together.
     void beginTrans();    // throws dm::Error
     void commitTrans();   // throws dm::Error
-    void rollbackTrans(); // never throws
+    void rollbackTrans(); // never throws; closes the connection when the rollback fails
 
     QSqlDatabase database() const; // valid while connected
 

@@ -2,9 +2,11 @@
 
 #include "dm/compat.h"
 #include "dm/markers.h"
+#include "dm/odbc_text.h"
 #include "dm/trace.h"
 
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -20,19 +22,23 @@ QVariant bindable(const Variant &value)
     return value.toQVariant();
 }
 
-// Client-side cursor: every row is copied before the first one is read.
-void fetchAll(QSqlQuery &query, QStringList &columns, QVector<QVector<QVariant>> &rows)
+// Client-side cursor: every row is copied before the first one is read. Texts from SQL
+// Server come through odbcText.
+void fetchAll(QSqlQuery &query, bool odbc, QStringList &columns, QVector<QVector<QVariant>> &rows)
 {
     if (!query.isSelect())
         throw Error(QStringLiteral("The statement returns no result set"));
     const QSqlRecord record = query.record();
     const int count = record.count();
-    for (int i = 0; i < count; ++i)
+    QVector<bool> wide(count);
+    for (int i = 0; i < count; ++i) {
         columns.append(record.fieldName(i));
+        wide[i] = odbc && record.field(i).metaType().id() == QMetaType::QString;
+    }
     while (query.next()) {
         QVector<QVariant> row(count);
         for (int i = 0; i < count; ++i)
-            row[i] = query.value(i);
+            row[i] = wide[i] ? odbcText(query, i) : query.value(i);
         rows.append(std::move(row));
     }
     // A statement can fail on a later row (a conversion, say) after the first ones came.
@@ -166,7 +172,7 @@ void Query::run(bool withResult)
         if (withResult) {
             QStringList columns;
             QVector<QVector<QVariant>> rows;
-            fetchAll(query, columns, rows);
+            fetchAll(query, m_connection->backend() == Backend::SqlServer, columns, rows);
             m_columns = std::move(columns);
             m_rows = std::move(rows);
             m_row = 0;

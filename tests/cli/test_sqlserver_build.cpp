@@ -27,3 +27,24 @@ TEST(SqlServerBuild, ConnectsToTheConfiguredServerWithIntegratedSecurity)
               QStringLiteral(
                   "DRIVER={FreeTDS};SERVER=erp01;PORT=14330;DATABASE=QVT;Trusted_Connection=Yes"));
 }
+
+// Unset, the options follow the driver; given, they come through the build unchanged and
+// end the connection string, where the driver takes them.
+TEST(SqlServerBuild, DriverOptionsFollowTheDriverAndEndTheConnectString)
+{
+    EXPECT_EQ(dm::configuredOdbcOptions(), QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"));
+    const QString options = QStringLiteral(";Encrypt=yes;ServerSPN={MSSQLSvc/erp01.corp:1433};");
+    const QString company = dm::companyConnectionString(QStringLiteral("erp01,14330"));
+    EXPECT_EQ(
+        dm::odbcConnectString(company, QStringLiteral("ODBC Driver 18 for SQL Server"), options),
+        QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER=erp01,14330;"
+                       "DATABASE=QVT;Trusted_Connection=Yes;Encrypt=yes;"
+                       "ServerSPN={MSSQLSvc/erp01.corp:1433}"));
+    // The hint names the SPN the driver asks for: the one given, else host and port.
+    EXPECT_TRUE(dm::integratedLoginHint(company).contains(QLatin1String("MSSQLSvc/erp01:14330")));
+    EXPECT_TRUE(dm::integratedLoginHint(dm::companyConnectionString(QStringLiteral("erp01")))
+                    .contains(QLatin1String("MSSQLSvc/erp01:1433.")));
+    EXPECT_TRUE(dm::integratedLoginHint(company, options)
+                    .contains(QLatin1String("MSSQLSvc/erp01.corp:1433")));
+    EXPECT_TRUE(dm::integratedLoginHint(QStringLiteral("Data Source=erp01;User ID=u")).isEmpty());
+}

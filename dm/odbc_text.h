@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QVariant>
+
+class QSqlQuery;
+
+namespace dm {
+
+// A text column of the current row of an ODBC result, read as UTF-16 from the statement
+// itself: Qt reads texts as 8-bit data from FreeTDS, which loses what the client character
+// set cannot hold and turns a value longer in bytes than its declared size into null.
+// A null QString for NULL; throws dm::Error.
+QVariant odbcText(const QSqlQuery &query, int column);
+
+} // namespace dm

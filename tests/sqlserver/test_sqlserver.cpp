@@ -1,0 +1,228 @@
+// The real client stack (QODBC, unixODBC, FreeTDS) against standin.py, a test double for the
+// server's side of TDS; run under LANG=C as cron and systemd would.
+#include "batch/batch_run.h"
+#include "batch/boxes.h"
+#include "dm/connection.h"
+#include "dm/fdm.h"
+#include "dm/query.h"
+#include "dm/shared_values.h"
+#include "fakes.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+bool freeTdsInstalled()
+{
+    QProcess odbcinst;
+    odbcinst.start(QStringLiteral("odbcinst"), {QStringLiteral("-q"), QStringLiteral("-d")});
+    return odbcinst.waitForFinished() && odbcinst.readAllStandardOutput().contains(
+                                             '[' + dm::configuredOdbcDriver().toUtf8() + ']');
+}
+
+class StandIn
+{
+public:
+    explicit StandIn(const QString &script)
+    {
+        m_log = m_dir.filePath(QStringLiteral("log.jsonl"));
+        m_process.start(QStringLiteral("python3"), {QStringLiteral(STANDIN_PY), script, m_log});
+        if (m_process.waitForReadyRead(10000))
+            m_port = m_process.readLine().trimmed().toInt();
+    }
+    ~StandIn()
+    {
+        // A request the stand-in could not read leaves the case unproven.
+        for (const QJsonObject &e : events(QStringLiteral("standin-error")))
+            ADD_FAILURE() << "stand-in: " << e[QLatin1String("error")].toString().toStdString();
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    int port() const { return m_port; }
+    QString connectionString(const QString &login = QStringLiteral("User ID=st;Password=pw")) const
+    {
+        return QStringLiteral("Initial Catalog=QVT;%1;Data Source=127.0.0.1,%2")
+            .arg(login)
+            .arg(m_port);
+    }
+    QList<QJsonObject> events(const QString &kind = {}) const
+    {
+        QList<QJsonObject> result;
+        QFile file(m_log);
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (const QJsonObject e = QJsonDocument::fromJson(line).object();
+                    !e.isEmpty() && (kind.isEmpty() || e[QLatin1String("event")] == kind))
+                    result << e;
+        return result;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_log;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class SqlServer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!freeTdsInstalled())
+            GTEST_SKIP() << "the ODBC driver " << dm::configuredOdbcDriver().toStdString()
+                         << " is not installed (odbcinst -q -d)";
+    }
+};
+
+struct Outcomes : BatchListener
+{
+    void batchDone(const QString &code, int, qint64) override { outcome[code] = "done"; }
+    void batchFailed(const QString &code, const QString &message) override
+    {
+        outcome[code] = "failed";
+        messages << message;
+    }
+    std::map<QString, std::string> outcome;
+    QStringList messages;
+};
+
+TEST_F(SqlServer, ItemNamesArriveWholeInTheCLocale)
+{
+    StandIn server(QStringLiteral("items"));
+    ASSERT_GT(server.port(), 0);
+    dm::Connection db(dm::Backend::SqlServer, 5);
+    db.setConnectionString(server.connectionString());
+    dm::Query items(&db);
+    items.setSQL(QStringLiteral(" Select * from FCMSFL WHERE FL000 IN ('40','41','42','43')"));
+    items.open();
+    ASSERT_EQ(items.recordCount(), 2);
+    EXPECT_EQ(items.fieldByName(QStringLiteral("FL002")).asString(),
+              QStringLiteral("營業用高級不鏽鋼雙層保溫便當盒附提袋組合"));
+    items.next();
+    EXPECT_EQ(items.fieldByName(QStringLiteral("FL002")).asString(),
+              QStringLiteral("測試用品項名稱甲乙丙丁戊己庚辛壬癸子丑寅"));
+    EXPECT_EQ(items.fieldByName(QStringLiteral("FL001")).asString(), QStringLiteral("A001"));
+    EXPECT_EQ(items.fieldByName(QStringLiteral("FL010")).asInteger(), 8);
+    EXPECT_EQ(items.fieldByName(QStringLiteral("FL000")).asString(), QStringLiteral("40"));
+}
+
+// The server ends the first batch's transaction (error 241), so its ROLLBACK finds none.
+TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
+{
+    StandIn server(QStringLiteral("rollback"));
+    ASSERT_GT(server.port(), 0);
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::TFDM fdm;
+    dm::FDM = &fdm;
+    struct Unset
+    {
+        ~Unset() { dm::FDM = nullptr; }
+    } unset;
+    fdm.PUB_DB.setConnectionString(server.connectionString());
+    dm::Query adoInSert(&fdm.PUB_DB);
+    FakePeriod period;
+    RecordingBoxes boxes;
+    Outcomes outcomes;
+    BatchRun(adoInSert, period, boxes, &outcomes).BitBtn1Click();
+
+    std::map<QString, int> committed; // completion rows by batch code
+    for (const QJsonObject &commit : server.events(QStringLiteral("commit"))) {
+        const QJsonArray inserts = commit[QLatin1String("inserts")].toArray();
+        EXPECT_EQ(commit[QLatin1String("why")].toString(), QStringLiteral("request"))
+            << "a statement committed outside a transaction";
+        ASSERT_EQ(inserts.size(), 2) << "summary and completion rows apart";
+        const QString completion = inserts[1].toObject()[QLatin1String("sql")].toString();
+        static const QRegularExpression codeText(QStringLiteral("'([WMY][0-9]{3})'"));
+        const QString code = codeText.match(completion).captured(1);
+        ++committed[code];
+    }
+    ASSERT_EQ(outcomes.outcome.size(), 12u);
+    int failed = 0;
+    for (const auto &[code, outcome] : outcomes.outcome) {
+        failed += outcome == "failed";
+        EXPECT_EQ(committed[code], outcome == "done" ? 1 : 0)
+            << code.toStdString() << " " << outcome;
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_TRUE(outcomes.messages.value(0).contains(
+        QStringLiteral("從字元字串轉換日期及/或時間時，轉換失敗。")))
+        << outcomes.messages.join(u'\n').toStdString();
+}
+
+// Week numbers count from Sunday whatever the login's language; the compiled-in options
+// reach the driver (the test build names its application in them).
+TEST_F(SqlServer, SessionCountsWeeksFromSundayAndUsesTheOptions)
+{
+    StandIn server(QStringLiteral("items"));
+    ASSERT_GT(server.port(), 0);
+    dm::Connection db(dm::Backend::SqlServer, 5);
+    db.setConnectionString(server.connectionString());
+    dm::Query items(&db);
+    items.setSQL(QStringLiteral(" Select * from FCMSFL WHERE FL000 IN ('40','41','42','43')"));
+    items.open();
+    QStringList sent;
+    for (const QJsonObject &e : server.events())
+        if (e[QLatin1String("event")] == QLatin1String("batch") ||
+            e[QLatin1String("event")] == QLatin1String("rpc"))
+            sent << QJsonDocument(e).toJson(QJsonDocument::Compact);
+    const auto first = [&sent](QLatin1String text) {
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            if (sent[i].contains(text))
+                return i;
+        return qsizetype(-1);
+    };
+    const qsizetype datefirst = first(QLatin1String("SET DATEFIRST 7"));
+    const qsizetype items0 = first(QLatin1String("FCMSFL"));
+    EXPECT_GE(datefirst, 0) << sent.join(u'\n').toStdString();
+    EXPECT_LT(datefirst, items0);
+
+    const QList<QJsonObject> logins = server.events(QStringLiteral("login"));
+    ASSERT_EQ(logins.size(), 1);
+    EXPECT_EQ(logins[0][QLatin1String("app")].toString(),
+              QStringLiteral("salestotals-sqlserver-test"));
+    EXPECT_EQ(logins[0][QLatin1String("tds")].toString(), QStringLiteral("0x74000004"));
+}
+
+TEST_F(SqlServer, SilentServerFailsOnceWithinTheTimeout)
+{
+    StandIn server(QStringLiteral("silent"));
+    ASSERT_GT(server.port(), 0);
+    constexpr int timeout = 2;
+    dm::Connection db(dm::Backend::SqlServer, timeout);
+    db.setConnectionString(server.connectionString());
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_THROW(db.open(), dm::Error);
+    EXPECT_LT(timer.elapsed(), timeout * 1000 + 1500);
+    EXPECT_EQ(server.events(QStringLiteral("connect")).size(), 1);
+}
+
+TEST_F(SqlServer, FailedIntegratedLoginNamesTheServiceAskedFor)
+{
+    StandIn server(QStringLiteral("items"));
+    ASSERT_GT(server.port(), 0);
+    dm::Connection db(dm::Backend::SqlServer, 5);
+    db.setConnectionString(server.connectionString(QStringLiteral("Integrated Security=SSPI")));
+    try {
+        db.open();
+        FAIL() << "an integrated login without a Kerberos ticket succeeded";
+    } catch (const dm::Error &e) {
+        const QString hint = e.message().section(u'\n', -1);
+        EXPECT_TRUE(hint.contains(QStringLiteral("MSSQLSvc/127.0.0.1:%1").arg(server.port())))
+            << e.message().toStdString();
+        EXPECT_TRUE(hint.contains(QLatin1String("kinit"))) << e.message().toStdString();
+    }
+}
+
+} // namespace
