@@ -65,7 +65,8 @@ set(CPACK_STRIP_FILES ON)
 # must be writable by the user who runs it: install into the installing user's own profile
 # (an ordinary user's installer picks Documents), without administrator rights.
 set(CPACK_NSIS_INSTALL_ROOT "$PROFILE\\\\AppData\\\\Local\\\\Programs")
-set(CPACK_NSIS_DEFINES "RequestExecutionLevel user")
+# A 64-bit installer, as the programs are; it also runs where no 32-bit Windows layer is.
+set(CPACK_NSIS_DEFINES "RequestExecutionLevel user\nTarget amd64-unicode")
 set(CPACK_NSIS_DISPLAY_NAME salestotals)
 set(CPACK_NSIS_PACKAGE_NAME salestotals)
 set(CPACK_NSIS_INSTALLED_ICON_NAME salestotals.exe)
