@@ -319,6 +319,16 @@ class Stage:
             program.close()
         return box.text
 
+    def uninstall(self, wine):
+        """The uninstaller, run in place so that it is done when it returns."""
+        result = wine.run([os.path.join(self.install_dir, "Uninstall.exe"), "/S",
+                           "_?=" + windows_path(self.install_dir)], timeout=WINE_TIMEOUT)
+        check(result.returncode == 0, f"the uninstaller ended with {result.returncode}")
+        left = sorted(set(os.listdir(self.install_dir)) - {"Uninstall.exe"})
+        check(not left, f"left after uninstalling: {left}")
+        links = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.lnk"), recursive=True)
+        check(not links, f"shortcuts left: {links}")
+
     def report(self):
         print("\nWindows stage under Wine:")
         for name, passed, detail, seconds in self.results:
@@ -354,6 +364,8 @@ def main():
                 stage.step("window", lambda: stage.window(wine, display))
                 stage.step("batch", lambda: stage.batch(wine))
             stage.step("sqlserver", lambda: stage.sqlserver(wine, display))
+            if stage.install_dir:
+                stage.step("uninstall", lambda: stage.uninstall(wine))
         finally:
             wine.end()
     signal.alarm(0)
