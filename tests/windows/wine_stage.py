@@ -85,8 +85,9 @@ class WineProgram(Program):
         self.wine = wine
 
     def start(self):
-        env = dict(self.wine.env, QT_PLUGIN_PATH=windows_path(self.args.plugins),
-                   QT_QPA_GENERIC_PLUGINS="salestotals-box-probe",
+        # Wine hands on no QT_ variable of Unix's; it turns WINEQT_X into QT_X.
+        env = dict(self.wine.env, WINEQT_PLUGIN_PATH=windows_path(self.args.plugins),
+                   WINEQT_QPA_GENERIC_PLUGINS="salestotals-box-probe",
                    SALESTOTALS_E2E_PROBE_LOG=windows_path(self.probe_log))
         if os.path.exists(self.probe_log):
             os.remove(self.probe_log)
@@ -127,7 +128,10 @@ class WineProgram(Program):
     def close(self):
         x, y = self.close_button()
         log(f"clicking the close button at {x},{y}")
-        run(["xdotool", "mousemove", "--sync", str(x), str(y)], self.env)
+        # Without --sync: it waits for a motion that never comes when the pointer is already
+        # there, as it is when an earlier window stood in the same place.
+        run(["xdotool", "mousemove", str(x), str(y)], self.env)
+        time.sleep(0.3)
         run(["xdotool", "click", "1"], self.env)
         try:
             status = self.process.wait(timeout=30)
