@@ -38,6 +38,19 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     install(FILES ${path} DESTINATION .)
 endforeach()
 
+# Debian's runtime DLLs carry their debugging information: strip all that is laid out.
+install(CODE "
+    file(GLOB_RECURSE binaries \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\"
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.exe\")
+    foreach(binary IN LISTS binaries)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${binary}\"
+                        RESULT_VARIABLE status)
+        if(status)
+            message(FATAL_ERROR \"stripping \${binary} failed\")
+        endif()
+    endforeach()
+")
+
 set(package_name salestotals)
 if(SALESTOTALS_DATABASE STREQUAL "embedded")
     if(SALESTOTALS_WINDOWS_DEMO_DATABASE)
@@ -60,7 +73,6 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Weekly, monthly and yearly sales totals")
 set(CPACK_PACKAGE_FILE_NAME ${package_name}-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY salestotals)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY salestotals)
-set(CPACK_STRIP_FILES ON)
 # The embedded database lies beside the programs and is written by them, so the installation
 # must be writable by the user who runs it: install into the installing user's own profile
 # (an ordinary user's installer picks Documents), without administrator rights.
