@@ -1,0 +1,90 @@
+# The Windows release: the programs with everything they load laid out beside them, as an
+# NSIS installer and as a zip (cpack in the build directory makes both).
+#
+# SALESTOTALS_WINDOWS_DEMO_DATABASE names a company database (made by the demo database tool of
+# a native build) that an embedded build ships as its data source.
+
+set(SALESTOTALS_WINDOWS_DEMO_DATABASE "" CACHE FILEPATH
+    "Company database an embedded build ships beside its programs (empty: none)")
+
+install(TARGETS salestotals salestotals-batch salestotals-demo-db RUNTIME DESTINATION .)
+
+# Qt's libraries and the plugins the programs load, in the folders Qt looks for beside the
+# executable: no qt.conf is needed.
+foreach(module Core Gui Widgets Sql)
+    install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
+endforeach()
+foreach(plugin platforms:QWindowsIntegrationPlugin styles:QWindowsVistaStylePlugin
+               sqldrivers:QSQLiteDriverPlugin sqldrivers:QODBCDriverPlugin)
+    string(REPLACE ":" ";" plugin "${plugin}")
+    list(GET plugin 0 folder)
+    list(GET plugin 1 target)
+    install(FILES $<TARGET_FILE:Qt6::${target}> DESTINATION ${folder})
+endforeach()
+
+# The one SQLite library that Qt's driver and the program's functions share.
+get_filename_component(sqlite_lib_dir "${SQLite3_LIBRARY}" DIRECTORY)
+find_file(SALESTOTALS_SQLITE_DLL sqlite3.dll HINTS "${sqlite_lib_dir}/../bin" REQUIRED
+          NO_DEFAULT_PATH)
+install(FILES ${SALESTOTALS_SQLITE_DLL} DESTINATION .)
+
+# The compiler's runtime.
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+    endif()
+    install(FILES ${path} DESTINATION .)
+endforeach()
+
+# Debian's runtime DLLs carry their debugging information: strip all that is laid out.
+install(CODE "
+    file(GLOB_RECURSE binaries \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\"
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.exe\")
+    foreach(binary IN LISTS binaries)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${binary}\"
+                        RESULT_VARIABLE status)
+        if(status)
+            message(FATAL_ERROR \"stripping \${binary} failed\")
+        endif()
+    endforeach()
+")
+
+set(package_name salestotals)
+if(SALESTOTALS_DATABASE STREQUAL "embedded")
+    if(SALESTOTALS_WINDOWS_DEMO_DATABASE)
+        if(IS_ABSOLUTE "${SALESTOTALS_DATA_SOURCE}")
+            message(FATAL_ERROR "an absolute data source cannot be shipped beside the programs")
+        endif()
+        get_filename_component(db_dir "${SALESTOTALS_DATA_SOURCE}" DIRECTORY)
+        get_filename_component(db_name "${SALESTOTALS_DATA_SOURCE}" NAME)
+        install(FILES ${SALESTOTALS_WINDOWS_DEMO_DATABASE} DESTINATION ./${db_dir}
+                RENAME ${db_name})
+    endif()
+else()
+    set(package_name salestotals-${SALESTOTALS_DATABASE})
+endif()
+
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME salestotals)
+set(CPACK_PACKAGE_VENDOR salestotals)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Weekly, monthly and yearly sales totals")
+set(CPACK_PACKAGE_FILE_NAME ${package_name}-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY salestotals)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY salestotals)
+# The embedded database lies beside the programs and is written by them, so the installation
+# must be writable by the user who runs it: install into the installing user's own profile
+# (an ordinary user's installer picks Documents), without administrator rights.
+set(CPACK_NSIS_INSTALL_ROOT "$PROFILE\\\\AppData\\\\Local\\\\Programs")
+# A 64-bit installer, as the programs are; it also runs where no 32-bit Windows layer is.
+set(CPACK_NSIS_DEFINES "RequestExecutionLevel user\nTarget amd64-unicode")
+set(CPACK_NSIS_DISPLAY_NAME salestotals)
+set(CPACK_NSIS_PACKAGE_NAME salestotals)
+set(CPACK_NSIS_INSTALLED_ICON_NAME salestotals.exe)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The Start-menu shortcut opens the window.
+set(CPACK_PACKAGE_EXECUTABLES salestotals salestotals)
+set(CPACK_NSIS_MUI_FINISHPAGE_RUN salestotals.exe)
+
+include(CPack)

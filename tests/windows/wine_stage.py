@@ -1,0 +1,380 @@
+#!/usr/bin/env python3
+"""The Windows release under Wine, against the native build on the same database.
+
+Installs the installer silently into a fresh Wine prefix on a virtual X server, then works the
+installed window as an operator does (with today pinned), runs the installed batch program in
+its three outcomes beside the native one, and starts a sqlserver build against a closed port.
+The window is driven and read with the end-to-end machinery of tests/e2e/e2e.py; here it runs
+under Wine, whose X windows carry no Qt window ids, so windows are matched by order and title.
+
+    wine_stage.py --installer EXE --zip ZIP --sqlserver DIR --plugins DIR --linux-batch PROGRAM
+                  --demo-db FILE --work DIR
+
+Prints which checks passed. Exit status: 0 when all passed, 1 otherwise.
+"""
+
+import argparse
+import glob
+import os
+import re
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+import zipfile
+from datetime import date, datetime
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import e2e  # noqa: E402
+from e2e import CODES, Box, Display, Failure, Period, Program, check, log, run  # noqa: E402
+
+TODAY = date(2026, 12, 8)
+WINE_TIMEOUT = 300  # wineboot of a fresh prefix on a busy machine
+STAGE_DEADLINE = 1500
+
+
+def windows_path(path):
+    """Wine's drive Z: is the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Wine:
+    """A fresh Wine prefix on the given display. The whole session sees the same pinned clock:
+    faketime moves the real time by a fixed offset in every Wine process and the wineserver."""
+
+    def __init__(self, prefix, display):
+        shutil.rmtree(prefix, ignore_errors=True)
+        os.makedirs(os.path.dirname(prefix), exist_ok=True)
+        noon = datetime.combine(TODAY, datetime.min.time()).replace(hour=12)
+        offset = int(noon.timestamp() - time.time())
+        self.prefix = prefix
+        self.env = dict(display.env, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+                        # no downloads of Mono or Gecko, which nothing here needs
+                        WINEDLLOVERRIDES="mscoree,mshtml=",
+                        LD_PRELOAD=e2e.FAKETIME_LIBRARY, FAKETIME=f"{offset:+d}",
+                        FAKETIME_DONT_FAKE_MONOTONIC="1")
+        for key in [k for k in self.env if k.startswith("QT_")]:
+            del self.env[key]
+
+    def boot(self):
+        started = time.monotonic()
+        run(["wineboot", "-i"], self.env, timeout=WINE_TIMEOUT)
+        run(["wineserver", "-w"], self.env, timeout=WINE_TIMEOUT)
+        log(f"Wine prefix {self.prefix} made in {time.monotonic() - started:.0f} s")
+
+    def run(self, args, timeout=120, extra=None):
+        env = dict(self.env, **(extra or {}))
+        return run(["wine"] + args, env, timeout=timeout, check_status=False)
+
+    def end(self):
+        run(["wineserver", "-k"], self.env, check_status=False)
+
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+
+class WineProgram(Program):
+    """The program started through Wine. Qt's window ids there are Windows handles, not X
+    windows: the main window is found by its title and each new box is the probe's next."""
+
+    def __init__(self, exe, wine, display, artifacts, plugins):
+        super().__init__(argparse.Namespace(program=exe, plugins=plugins), display, TODAY,
+                         artifacts)
+        self.wine = wine
+
+    def start(self):
+        # Wine hands on no QT_ variable of Unix's; it turns WINEQT_X into QT_X.
+        env = dict(self.wine.env, WINEQT_PLUGIN_PATH=windows_path(self.args.plugins),
+                   WINEQT_QPA_GENERIC_PLUGINS="salestotals-box-probe",
+                   SALESTOTALS_E2E_PROBE_LOG=windows_path(self.probe_log))
+        if os.path.exists(self.probe_log):
+            os.remove(self.probe_log)
+        self.output = open(os.path.join(self.artifacts, "program-output.txt"), "w")
+        log(f"starting {self.args.program} under Wine")
+        self.process = subprocess.Popen(["wine", self.args.program], env=env, stdout=self.output,
+                                        stderr=subprocess.STDOUT, start_new_session=True)
+
+    def wait_for_window(self):
+        def shown():
+            check(self.running(), f"the program ended early ({self.process.returncode})")
+            if not self.records("window"):
+                return None
+            found = run(["xdotool", "search", "--onlyvisible", "--name", "^Form1$"], self.env,
+                        check_status=False).stdout.split()
+            return int(found[0]) if found else None
+        self.main_window = e2e.wait_until("the main window", e2e.WINDOW_TIMEOUT, shown)
+        return self.main_window
+
+    def wait_for_box(self, timeout=e2e.BOX_TIMEOUT):
+        def new_box():
+            ids = [w for w in self.visible_windows()
+                   if w != self.main_window and w not in self.handled]
+            if not ids:
+                check(self.running(), f"the program ended ({self.process.returncode})")
+                return None
+            check(len(ids) == 1, f"several boxes at once: {ids}")
+            records = self.records("box")
+            if len(records) <= len(self.seen):
+                return None
+            box = Box(records[len(self.seen)])
+            check(run(["xdotool", "getwindowname", str(ids[0])], self.env).stdout.strip() ==
+                  box.title, f"the new window is not the box {box.describe()}")
+            box.window = ids[0]
+            return box
+        return e2e.wait_until("a box", timeout, new_box)
+
+    def close(self):
+        x, y = self.close_button()
+        log(f"clicking the close button at {x},{y}")
+        # Without --sync: it waits for a motion that never comes when the pointer is already
+        # there, as it is when an earlier window stood in the same place.
+        run(["xdotool", "mousemove", str(x), str(y)], self.env)
+        time.sleep(0.3)
+        run(["xdotool", "click", "1"], self.env)
+        try:
+            status = self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end after its window was closed")
+        self.output.close()
+        check(status == 0, f"the program ended with status {status}")
+        shown = [(b.title, b.text) for b in map(Box, self.records("box"))]
+        check(shown == [(b.title, b.text) for b in self.seen],
+              f"the program showed {len(shown)} boxes, the operator answered {len(self.seen)}")
+
+
+# ---- the native build beside it -------------------------------------------------------------
+
+def linux_batch(args, folder, database, arguments):
+    """The native batch program on its own copy of a database; its data source lies beside it."""
+    os.makedirs(folder, exist_ok=True)
+    program = os.path.join(folder, "salestotals-batch")
+    shutil.copy2(args.linux_batch, program)
+    if database is not None:
+        shutil.copy2(database, os.path.join(folder, "QVT.sqlite"))
+    env = dict(os.environ, LD_PRELOAD=e2e.FAKETIME_LIBRARY,
+               FAKETIME=f"@{TODAY.isoformat()} 12:00:00")
+    return subprocess.run([program] + arguments, env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=300)
+
+
+def batch_lines(text):
+    """A run's lines without their times, which differ from run to run."""
+    return [re.sub(r" \d+ ms$", "", line) for line in text.splitlines()]
+
+
+def summary_tables(path):
+    return {table: e2e.read_table(path, f"SELECT * FROM {table} ORDER BY "
+                                  + ("XX001, XX005" if table == "FADMXX" else "XY001"))
+            for table in ("FADMXX", "FADMXY")}
+
+
+def same_tables(windows_db, linux_db, what):
+    got, want = summary_tables(windows_db), summary_tables(linux_db)
+    for table in got:
+        check(len(want[table]) > 0, f"{what}: the native build wrote no {table} rows")
+        if got[table] != want[table]:
+            only_ours = sorted(set(got[table]) - set(want[table]))[:3]
+            only_theirs = sorted(set(want[table]) - set(got[table]))[:3]
+            raise Failure(f"{what}: {table} differs: Windows {len(got[table])} rows, native "
+                          f"{len(want[table])}; only under Wine {only_ours}, only native "
+                          f"{only_theirs}")
+    return len(got["FADMXX"])
+
+
+# ---- the checks ------------------------------------------------------------------------------
+
+class Stage:
+    def __init__(self, args):
+        self.args = args
+        self.results = []
+        self.install_dir = None
+
+    def step(self, name, function):
+        started = time.monotonic()
+        try:
+            detail = function()
+            self.results.append((name, True, detail or ""))
+            log(f"PASSED {name}")
+        except (Failure, subprocess.SubprocessError, OSError, sqlite3.Error) as problem:
+            self.results.append((name, False, str(problem)))
+            log(f"FAILED {name}: {problem}")
+        self.results[-1] += (time.monotonic() - started,)
+
+    def artifacts(self, name):
+        folder = os.path.join(self.args.work, "artifacts", name)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        return folder
+
+    def install(self, wine):
+        wine.boot()
+        result = wine.run([self.args.installer, "/S"], timeout=WINE_TIMEOUT)
+        check(result.returncode == 0, f"the installer ended with {result.returncode}")
+        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
+        found = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.exe"), recursive=True)
+        check(len(found) == 1, f"salestotals.exe installed {len(found)} times: {found}")
+        self.install_dir = os.path.dirname(found[0])
+        check(self.install_dir.replace("\\", "/").endswith("AppData/Local/Programs/salestotals"),
+              f"installed into {self.install_dir}, not the user's programs folder")
+        expected = ["salestotals.exe", "salestotals-batch.exe", "salestotals-demo-db.exe",
+                    "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll", "Qt6Sql.dll", "sqlite3.dll",
+                    "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll",
+                    "platforms/qwindows.dll", "styles/qwindowsvistastyle.dll",
+                    "sqldrivers/qsqlite.dll", "sqldrivers/qsqlodbc.dll", "QVT.sqlite",
+                    "Uninstall.exe"]
+        missing = [f for f in expected if not os.path.exists(os.path.join(self.install_dir, f))]
+        check(not missing, f"not installed: {missing}")
+        links = glob.glob(os.path.join(wine.drive_c(), "**", "Start Menu", "Programs",
+                                       "salestotals", "salestotals.lnk"), recursive=True)
+        check(links, "no Start-menu shortcut")
+        with zipfile.ZipFile(self.args.zip) as z:
+            names = {n.split("/", 1)[1] for n in z.namelist() if "/" in n}
+        missing = [f for f in expected if f != "Uninstall.exe" and f not in names]
+        check(not missing, f"not in the zip: {missing}")
+        return self.install_dir
+
+    def window(self, wine, display):
+        """The window proposes what the native build proposes for the same day; OK writes
+        what the native batch writes on the same database, and what is computed here."""
+        native = linux_batch(self.args, os.path.join(self.args.work, "native-proposal"),
+                             self.args.demo_db, ["--dry-run"])
+        check(native.returncode == 0, f"the native dry run failed: {native.stderr}")
+        proposal = native.stdout.splitlines()[0]
+        match = re.fullmatch(r"-- year (\d+), month (\d+), week (\d+)", proposal)
+        check(match, f"the native dry run begins with {proposal!r}")
+        year, month, week = (int(v) for v in match.groups())
+        period = Period(year, week, month)
+        artifacts = self.artifacts("window")
+        database = os.path.join(self.install_dir, "QVT.sqlite")
+        with WineProgram(os.path.join(self.install_dir, "salestotals.exe"), wine, display,
+                         artifacts, self.args.plugins) as program:
+            program.wait_for_window()
+            program.check_today()
+            e2e.check_proposed(program, period)
+            program.screenshot(program.main_window, "window.png")
+            program.press_ok()
+            program.answer_boxes(e2e.all_code_boxes(program), screenshots={0: "code-box.png"})
+            program.close()
+        e2e.check_results(database, period, CODES)
+        native = linux_batch(self.args, os.path.join(self.args.work, "native-window"),
+                             self.args.demo_db, [])
+        check(native.returncode == 0, f"the native batch run failed: {native.stderr}")
+        rows = same_tables(database, os.path.join(self.args.work, "native-window", "QVT.sqlite"),
+                           "the window's run")
+        return f"{period}; {rows} summary rows equal the native build's"
+
+    def batch(self, wine):
+        """The batch program's lines and exit status in its three outcomes, beside the native
+        one's; the runs go on from one database state to the next on both sides."""
+        exe = os.path.join(self.install_dir, "salestotals-batch.exe")
+        database = os.path.join(self.install_dir, "QVT.sqlite")
+        native_dir = os.path.join(self.args.work, "native-batch")
+        shutil.rmtree(native_dir, ignore_errors=True)
+        native_db = os.path.join(native_dir, "QVT.sqlite")
+        shutil.copy2(self.args.demo_db, database)
+        seen = []
+
+        def both(what, arguments, status, change=None):
+            if change:
+                change(database)
+                change(native_db)
+            ours = wine.run([exe] + arguments, timeout=300)
+            theirs = linux_batch(self.args, native_dir, self.args.demo_db if not seen else None,
+                                 arguments)
+            seen.append(what)
+            check((ours.returncode, theirs.returncode) == (status, status),
+                  f"{what}: exit {ours.returncode} under Wine, {theirs.returncode} native, "
+                  f"expected {status}; Wine said {ours.stderr.strip()!r}")
+            check(batch_lines(ours.stdout) == batch_lines(theirs.stdout),
+                  f"{what}: Wine printed {ours.stdout!r}, native {theirs.stdout!r}")
+            return ours
+
+        ours = both("a given period", ["--year", "2025", "--month", "6", "--week", "24"], 0)
+        check(len(ours.stdout.splitlines()) == 12, f"not twelve lines: {ours.stdout!r}")
+        rows = same_tables(database, native_db, "the batch run")
+        both("a bad option", ["--bogus"], 2)
+
+        def drop_invoices(path):
+            with sqlite3.connect(path) as db:
+                db.execute("DROP TABLE COPTG")
+        ours = both("a missing table", [], 1, drop_invoices)
+        check(sum(" failed: " in line for line in ours.stdout.splitlines()) == 3,
+              f"not the three invoice batches failed: {ours.stdout!r}")
+        both("no database", [], 2, os.remove)
+        return f"exit 0, 2, 1, 2 as native; {rows} summary rows equal"
+
+    def sqlserver(self, wine, display):
+        """A sqlserver build reaches the machine's FreeTDS through Wine's ODBC; the closed port's
+        message is in the box and the window still opens."""
+        artifacts = self.artifacts("sqlserver")
+        batch = wine.run([os.path.join(self.args.sqlserver, "salestotals-batch.exe")])
+        check(batch.returncode == 2 and "FreeTDS" in batch.stderr,
+              f"the sqlserver batch ended with {batch.returncode}: {batch.stderr!r}")
+        with WineProgram(os.path.join(self.args.sqlserver, "salestotals.exe"), wine, display,
+                         artifacts, self.args.plugins) as program:
+            box = program.wait_for_box(timeout=120)
+            check((box.title, box.icon, box.buttons) == (program.title, "critical", ["OK"]),
+                  f"the start-up box is {box.describe()}")
+            check("FreeTDS" in box.text, f"the box does not show the driver's message: {box.text!r}")
+            program.answer_box(box, "error-box.png")
+            program.wait_for_window()
+            program.close()
+        return box.text
+
+    def uninstall(self, wine):
+        """The uninstaller, run in place so that it is done when it returns."""
+        result = wine.run([os.path.join(self.install_dir, "Uninstall.exe"), "/S",
+                           "_?=" + windows_path(self.install_dir)], timeout=WINE_TIMEOUT)
+        check(result.returncode == 0, f"the uninstaller ended with {result.returncode}")
+        left = sorted(set(os.listdir(self.install_dir)) - {"Uninstall.exe"})
+        check(not left, f"left after uninstalling: {left}")
+        links = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.lnk"), recursive=True)
+        check(not links, f"shortcuts left: {links}")
+
+    def report(self):
+        print("\nWindows stage under Wine:")
+        for name, passed, detail, seconds in self.results:
+            print(f"  {'PASS' if passed else 'FAIL'}  {name:<10} {seconds:5.0f} s  {detail}")
+        return all(passed for _, passed, _, _ in self.results)
+
+
+def overdue(signum, frame):
+    raise Failure(f"the stage took longer than {STAGE_DEADLINE} s")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for option in ["installer", "zip", "sqlserver", "plugins", "linux-batch", "demo-db", "work"]:
+        parser.add_argument(f"--{option}", required=True)
+    args = parser.parse_args()
+    args.work = os.path.abspath(args.work)
+    missing = [tool for tool in e2e.TOOLS + ["wine", "wineboot", "wineserver"]
+               if shutil.which(tool) is None]
+    check(not missing, f"missing {missing}")
+
+    signal.signal(signal.SIGALRM, overdue)
+    signal.alarm(STAGE_DEADLINE)
+    stage = Stage(args)
+    os.makedirs(args.work, exist_ok=True)
+    workdir = os.path.join(args.work, "display")
+    os.makedirs(workdir, exist_ok=True)
+    with Display(workdir) as display:
+        wine = Wine(os.path.join(args.work, "prefix"), display)
+        try:
+            stage.step("install", lambda: stage.install(wine))
+            if stage.install_dir:
+                stage.step("window", lambda: stage.window(wine, display))
+                stage.step("batch", lambda: stage.batch(wine))
+            stage.step("sqlserver", lambda: stage.sqlserver(wine, display))
+            if stage.install_dir:
+                stage.step("uninstall", lambda: stage.uninstall(wine))
+        finally:
+            wine.end()
+    signal.alarm(0)
+    return 0 if stage.report() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
