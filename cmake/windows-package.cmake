@@ -61,6 +61,32 @@ if(SALESTOTALS_DATABASE STREQUAL "embedded")
         get_filename_component(db_name "${SALESTOTALS_DATA_SOURCE}" NAME)
         install(FILES ${SALESTOTALS_WINDOWS_DEMO_DATABASE} DESTINATION ./${db_dir}
                 RENAME ${db_name})
+        # The database is the operator's data, not the release's: uninstalling (also the one
+        # that runs before a reinstall) keeps a copy in the user's application data, and the
+        # next installation puts it back over the shipped demo database.
+        if(db_dir)
+            string(REPLACE "/" "\\\\" db_file "${db_dir}/${db_name}")
+        else()
+            set(db_file "${db_name}")
+        endif()
+        set(kept "$PROFILE\\\\AppData\\\\Local\\\\salestotals\\\\${db_name}")
+        set(installed "$INSTDIR\\\\${db_file}")
+        set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
+  IfFileExists '${installed}' 0 salestotals_nothing_to_keep
+    CreateDirectory '$PROFILE\\\\AppData\\\\Local\\\\salestotals'
+    ClearErrors
+    CopyFiles /SILENT '${installed}' '${kept}'
+    IfErrors 0 +2
+      Abort 'The database ${installed} could not be kept; nothing was removed.'
+    DetailPrint 'The database is kept in ${kept}'
+  salestotals_nothing_to_keep:")
+        set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+  IfFileExists '${kept}' 0 salestotals_nothing_kept
+    ClearErrors
+    CopyFiles /SILENT '${kept}' '${installed}'
+    IfErrors +2 0
+      Delete '${kept}'
+  salestotals_nothing_kept:")
     endif()
 else()
     set(package_name salestotals-${SALESTOTALS_DATABASE})

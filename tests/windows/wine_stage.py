@@ -324,7 +324,13 @@ class Stage:
         return box.text
 
     def uninstall(self, wine):
-        """The uninstaller, run in place so that it is done when it returns."""
+        """The uninstaller, run in place so that it is done when it returns. It keeps the
+        database with what the runs wrote, and installing again puts that back."""
+        # The batch checks removed the database: put one with summary rows in its place.
+        database = os.path.join(self.install_dir, "QVT.sqlite")
+        shutil.copy2(os.path.join(self.args.work, "native-window", "QVT.sqlite"), database)
+        written = summary_tables(database)
+        check(written["FADMXX"], "no summary rows to keep")
         result = wine.run([os.path.join(self.install_dir, "Uninstall.exe"), "/S",
                            "_?=" + windows_path(self.install_dir)], timeout=WINE_TIMEOUT)
         check(result.returncode == 0, f"the uninstaller ended with {result.returncode}")
@@ -332,6 +338,18 @@ class Stage:
         check(not left, f"left after uninstalling: {left}")
         links = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.lnk"), recursive=True)
         check(not links, f"shortcuts left: {links}")
+        kept = glob.glob(os.path.join(wine.drive_c(), "users", "*", "AppData", "Local",
+                                      "salestotals", "QVT.sqlite"))
+        check(len(kept) == 1, f"the database was not kept: {kept}")
+        check(summary_tables(kept[0]) == written, "the kept database lost the runs' rows")
+
+        result = wine.run([self.args.installer, "/S"], timeout=WINE_TIMEOUT)
+        check(result.returncode == 0, f"installing again ended with {result.returncode}")
+        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
+        check(summary_tables(database) == written,
+              "installing again did not put the kept database back")
+        check(not os.path.exists(kept[0]), "the kept copy stayed after it was put back")
+        return f"the database kept ({len(written['FADMXX'])} summary rows) and put back"
 
     def report(self):
         print("\nWindows stage under Wine:")
