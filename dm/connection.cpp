@@ -1,6 +1,7 @@
 #include "dm/connection.h"
 
 #include "dm/compat.h"
+#include "dm/odbc_text.h"
 #include "dm/trace.h"
 
 #include <QAtomicInteger>
@@ -11,6 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <optional>
 #include <sqlite3.h>
 
 namespace dm {
@@ -161,10 +163,13 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
     // FreeTDS takes the port as a keyword of its own; Microsoft's drivers know no PORT
     // keyword and take it after a comma in SERVER.
     const bool freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
-    if (port.isEmpty() || freeTds)
-        parts << QStringLiteral("SERVER=") + odbcValue(server);
-    else
-        parts << QStringLiteral("SERVER=") + odbcValue(server + u',' + port);
+    // FreeTDS 1.3 reads freetds.conf (where its only CA file setting is) for SERVERNAME and
+    // refuses SERVER beside it: a Servername among the options takes SERVER's place.
+    const bool serverName =
+        freeTds && hasKey(parseConnectionString(options), {QLatin1String("servername")});
+    if (!serverName)
+        parts << QStringLiteral("SERVER=") +
+                     odbcValue(port.isEmpty() || freeTds ? server : server + u',' + port);
     if (!port.isEmpty() && freeTds)
         parts << QStringLiteral("PORT=") + odbcValue(port);
     const QString catalog =
@@ -195,6 +200,28 @@ QString odbcConnectString(const QString &connectionString, const QString &driver
     return parts.join(u';');
 }
 
+namespace {
+
+// None when the options ask for no encryption; else the freetds.conf section that FreeTDS
+// reads (which may ask for it), or "" when the options encrypt themselves.
+std::optional<QString> tlsSection(const QString &options)
+{
+    const auto keywords = parseConnectionString(options);
+    if (hasKey(keywords, {QLatin1String("servername")}))
+        return valueOf(keywords, {QLatin1String("servername")});
+    const QString encrypt = valueOf(keywords, {QLatin1String("encrypt")});
+    for (const QLatin1String on : {QLatin1String("yes"), QLatin1String("true"),
+                                   QLatin1String("mandatory"), QLatin1String("strict")})
+        if (encrypt.compare(on, Qt::CaseInsensitive) == 0)
+            return QString();
+    if (valueOf(keywords, {QLatin1String("encryption")})
+            .compare(QLatin1String("require"), Qt::CaseInsensitive) == 0)
+        return QString();
+    return std::nullopt;
+}
+
+} // namespace
+
 QString integratedLoginHint(const QString &connectionString, const QString &options)
 {
     if (!integratedSecurity(parseConnectionString(connectionString)))
@@ -207,10 +234,23 @@ QString integratedLoginHint(const QString &connectionString, const QString &opti
         spn = QStringLiteral("MSSQLSvc/%1:%2")
                   .arg(host, port.isEmpty() ? QStringLiteral("1433") : port);
     }
-    return QStringLiteral("Integrated login: Kerberos was asked for the service %1. A ticket "
-                          "(klist; kinit user@REALM) and the server's fully qualified name as "
-                          "its SPN has it (setspn -L) usually mend this.")
-        .arg(spn);
+    QString hint =
+        QStringLiteral("Integrated login: Kerberos was asked for the service %1. A ticket "
+                       "(klist; kinit user@REALM) and the server's fully qualified name as "
+                       "its SPN has it (setspn -L) usually mend this.")
+            .arg(spn);
+    // The drivers say no more for a certificate they refuse than for a refused ticket.
+    if (const std::optional<QString> section = tlsSection(options))
+        hint += (section->isEmpty()
+                     ? QStringLiteral(" The session is encrypted: the driver may also have "
+                                      "refused the server's certificate (not signed by a CA it "
+                                      "trusts, or issued for another name).")
+                     : QStringLiteral(" If freetds.conf's section [%1] requires encryption, "
+                                      "FreeTDS may also have refused the server's certificate "
+                                      "(not signed by the CA of its 'ca file', or issued for "
+                                      "another name than its 'host').")
+                           .arg(*section));
+    return hint;
 }
 
 QString embeddedDatabasePath(const QString &dataSource)
@@ -223,6 +263,7 @@ QString embeddedDatabasePath(const QString &dataSource)
 Connection::Connection(Backend backend, int connectionTimeoutSeconds)
     : m_backend(backend), m_timeout(connectionTimeoutSeconds), m_qtName(nextQtName())
 {
+    routeSqlDriverWarnings();
 }
 
 Connection::~Connection()
@@ -378,10 +419,14 @@ void Connection::beginTrans()
 void Connection::commitTrans()
 {
     QSqlDatabase db = database();
-    const bool ok = connected() && db.commit();
-    const QString error = ok            ? QString()
-                          : connected() ? driverMessage(db.lastError())
-                                        : QStringLiteral("The connection is closed");
+    QString error;
+    bool ok = connected();
+    if (!ok)
+        error = QStringLiteral("The connection is closed");
+    else if (m_backend == Backend::SqlServer)
+        ok = odbcCommit(db, &error); // Qt's driver takes a commit with a message for a failure
+    else if (!(ok = db.commit()))
+        error = driverMessage(db.lastError());
     traceTransaction(TraceEntry::Commit, ok, error);
     if (!ok) {
         // Qt's ODBC driver leaves autocommit as it was when the commit fails: the next

@@ -2,6 +2,8 @@
 
 #include "dm/error.h"
 
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlResult>
 
@@ -66,6 +68,47 @@ QVariant odbcText(const QSqlQuery &query, int column)
             break;
     }
     return text;
+}
+
+namespace {
+
+// Every diagnostic record of a connection, as Qt joins them.
+QString connectionError(SQLHDBC connection)
+{
+    QStringList messages;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLWCHAR text[SQL_MAX_MESSAGE_LENGTH] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_DBC, connection, i, state, &native, text,
+                                          SQL_MAX_MESSAGE_LENGTH, &length)))
+            break;
+        messages << QString::fromUtf16(reinterpret_cast<const char16_t *>(text),
+                                       qMin<qsizetype>(length, SQL_MAX_MESSAGE_LENGTH - 1));
+    }
+    return messages.isEmpty() ? QStringLiteral("The driver refused the commit")
+                              : messages.join(u' ');
+}
+
+} // namespace
+
+bool odbcCommit(const QSqlDatabase &db, QString *error)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (handle.metaType() != QMetaType::fromType<SQLHDBC>()) {
+        *error = QStringLiteral("The ODBC driver gives no connection handle");
+        return false;
+    }
+    const SQLHDBC connection = *static_cast<const SQLHDBC *>(handle.constData());
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection, SQL_COMMIT)) ||
+        !SQL_SUCCEEDED(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                                         SQL_IS_UINTEGER))) {
+        *error = connectionError(connection);
+        return false;
+    }
+    return true;
 }
 
 } // namespace dm

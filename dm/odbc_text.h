@@ -13,3 +13,14 @@ namespace dm {
 QVariant odbcText(const QSqlQuery &query, int column);
 
 } // namespace dm
+
+class QSqlDatabase;
+
+namespace dm {
+
+// Commits the ODBC connection's transaction and returns it to autocommit, as Qt's driver
+// does, but takes SQL_SUCCESS_WITH_INFO (a message beside the commit, a trigger's PRINT)
+// for the success it is. False with the driver's messages in *error.
+bool odbcCommit(const QSqlDatabase &db, QString *error);
+
+} // namespace dm

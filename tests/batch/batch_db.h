@@ -138,6 +138,9 @@ protected:
         case dm::TraceEntry::Rollback:
             text = QStringLiteral("rollback");
             break;
+        case dm::TraceEntry::DriverWarning:
+            text = QStringLiteral("warning ") + e.error;
+            break;
         case dm::TraceEntry::Open:
         case dm::TraceEntry::Execute: {
             static const QRegularExpression code(QStringLiteral("'([A-Za-z][0-9]{3})'"));

@@ -47,4 +47,12 @@ TEST(SqlServerBuild, DriverOptionsFollowTheDriverAndEndTheConnectString)
     EXPECT_TRUE(dm::integratedLoginHint(company, options)
                     .contains(QLatin1String("MSSQLSvc/erp01.corp:1433")));
     EXPECT_TRUE(dm::integratedLoginHint(QStringLiteral("Data Source=erp01;User ID=u")).isEmpty());
+
+    // FreeTDS reads freetds.conf for a SERVERNAME only, and refuses SERVER beside it.
+    const QString section = QStringLiteral("TDS_Version=7.4;Servername=erp01.corp");
+    EXPECT_EQ(dm::odbcConnectString(company, QStringLiteral("FreeTDS"), section),
+              QStringLiteral("DRIVER={FreeTDS};PORT=14330;DATABASE=QVT;Trusted_Connection=Yes;"
+                             "TDS_Version=7.4;Servername=erp01.corp"));
+    EXPECT_TRUE(dm::integratedLoginHint(company, section).contains(QLatin1String("[erp01.corp]")));
+    EXPECT_FALSE(dm::integratedLoginHint(company).contains(QLatin1String("certificate")));
 }

@@ -3,12 +3,28 @@
 
 It answers FreeTDS's login and the few statements salestotals sends, from the script named
 on the command line, and appends what the client sent (and what it kept as committed) to a
-log of JSON lines. It prints its port on the first line of standard output.
-"""
-import json, socket, struct, sys, threading
+log of JSON lines. It prints its port on the first line of standard output, and ends when
+its standard input does (its test is gone).
 
-SCRIPT = sys.argv[1]
-LOG = open(sys.argv[2], 'a', encoding='utf-8')
+--realm DIR makes a Kerberos realm in DIR first (see Realm) and accepts integrated logins
+with its service keytab; --tls DIR requires encryption (see certificates).
+"""
+import argparse, ctypes, json, os, shutil, signal, socket, ssl, struct, subprocess, sys, \
+    threading, time
+
+ARGS = argparse.ArgumentParser()
+ARGS.add_argument('script')
+ARGS.add_argument('log')
+ARGS.add_argument('--port', type=int, default=0, help='0: any free port')
+ARGS.add_argument('--realm', metavar='DIR')
+ARGS.add_argument('--service', help='the service principal the KDC knows '
+                  '(default MSSQLSvc/localhost:PORT)')
+ARGS.add_argument('--tls', metavar='DIR', help='require encryption, certificates in DIR')
+ARGS.add_argument('--impostor', action='store_true',
+                  help='present a self-signed certificate instead of the one DIR/ca.pem signed')
+OPTIONS = ARGS.parse_args()
+SCRIPT = OPTIONS.script
+LOG = open(OPTIONS.log, 'a', encoding='utf-8')
 LOCK = threading.Lock()
 TRANS_FAILS = 1  # the first batch's summary insert: error 241 ends its transaction
 BIG5_COLLATION = struct.pack('<I', 0x0404 | 1 << 20 | 1 << 22 | 1 << 23) + b'\x00'
@@ -57,6 +73,24 @@ def error(number, text, severity=16):
     return b'\xaa' + struct.pack('<H', len(body)) + body
 
 
+def info(text):
+    """A message of severity 0, as a trigger's PRINT sends it."""
+    body = struct.pack('<iBB', 50000, 1, 0) + us_varchar(text) + b_varchar('standin') + \
+        b_varchar('') + struct.pack('<i', 1)
+    return b'\xab' + struct.pack('<H', len(body)) + body
+
+
+def prelogin_option(payload, wanted):
+    """The first byte of a PRELOGIN option, or None."""
+    pos = 0
+    while payload and pos + 5 <= len(payload) and payload[pos] != 0xFF:
+        option, offset = payload[pos], struct.unpack('>H', payload[pos + 1:pos + 3])[0]
+        if option == wanted and offset < len(payload):
+            return payload[offset]
+        pos += 5
+    return None
+
+
 def result_set(columns, rows, collation):
     """Columns of varchar(size) in the collation's code page, or int where size is None."""
     meta = b'\x81' + struct.pack('<H', len(columns))
@@ -81,6 +115,8 @@ class Session:
         self.tran = 0  # transaction descriptor, 0 when none
         self.pending = []
         self.next_tran = 1
+        self.tls = None  # once the handshake is done: TDS packets go inside TLS records
+        self.plain = b''
 
     def read_message(self):
         kind, payload = None, b''
@@ -94,34 +130,52 @@ class Session:
                 return kind, payload
 
     def recv(self, n):
-        data = b''
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
+        while len(self.plain) < n:
+            if self.tls:
+                try:
+                    self.plain += self.tls.read(65536)
+                    continue
+                except ssl.SSLWantReadError:
+                    pass
+                except ssl.SSLZeroReturnError:
+                    return None
+            chunk = self.sock.recv(65536)
             if not chunk:
                 return None
-            data += chunk
+            if self.tls:
+                self.tls_in.write(chunk)
+            else:
+                self.plain += chunk
+        data, self.plain = self.plain[:n], self.plain[n:]
         return data
 
     def send(self, payload, kind=4):
         for start in range(0, max(len(payload), 1), 4088):
             part = payload[start:start + 4088]
             last = start + 4088 >= len(payload)
-            self.sock.sendall(struct.pack('>BBHHBB', kind, 1 if last else 0, len(part) + 8, 0, 1, 0)
-                              + part)
+            packet = struct.pack('>BBHHBB', kind, 1 if last else 0, len(part) + 8, 0, 1, 0) + part
+            if self.tls:
+                self.tls.write(packet)
+                packet = self.tls_out.read()
+            self.sock.sendall(packet)
 
     def serve(self):
         kind, payload = self.read_message()
-        log(event='connect', kind=kind)
+        log(event='connect', kind=kind, encryption=prelogin_option(payload, 1))
         if SCRIPT == 'silent':  # a server that accepts the connection and never answers
             self.sock.recv(1)
             return
-        # PRELOGIN: version, then encryption not supported.
-        self.send(b'\x00\x00\x0b\x00\x06\x01\x00\x11\x00\x01\xff' + b'\x10\x00\x00\x00\x00\x00\x02')
+        # PRELOGIN: version, then encryption required (3) or not supported (2).
+        self.send(b'\x00\x00\x0b\x00\x06\x01\x00\x11\x00\x01\xff' + b'\x10\x00\x00\x00\x00\x00' +
+                  (b'\x03' if OPTIONS.tls else b'\x02'))
+        if OPTIONS.tls and not self.handshake():
+            return
         kind, payload = self.read_message()
         if kind != 0x10:  # e.g. an integrated login that found no Kerberos ticket
             log(event='no-login', kind=kind)
             return
-        self.login(payload)
+        if not self.login(payload):
+            return
         while True:
             kind, payload = self.read_message()
             if kind is None:
@@ -140,15 +194,80 @@ class Session:
                 log(event='unknown', kind=kind)
                 self.send(done())
 
+    def handshake(self):
+        """TLS 1.2 as SQL Server does it inside TDS 7.x: every handshake record, the server's
+        last flight included, travels in PRELOGIN packets; then TLS carries the TDS packets."""
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = context.maximum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(CERTIFICATE)
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = context.wrap_bio(incoming, outgoing, server_side=True)
+        while True:
+            kind, payload = self.read_message()
+            if kind != 0x12:
+                log(event='no-handshake', kind=kind)  # the client gave up, or never began
+                return False
+            incoming.write(payload)
+            try:
+                tls.do_handshake()
+                finished = True
+            except ssl.SSLWantReadError:
+                finished = False
+            except ssl.SSLError as e:  # e.g. the client's alert: it does not trust us
+                log(event='no-handshake', error=str(e))
+                return False
+            if outgoing.pending:
+                self.send(outgoing.read(), kind=0x12)
+            if finished:
+                break
+        log(event='tls', version=tls.version())
+        self.tls, self.tls_in, self.tls_out = tls, incoming, outgoing
+        return True
+
     def login(self, p):
         def text(at):
             offset, count = struct.unpack('<HH', p[at:at + 4])
             return p[offset:offset + 2 * count].decode('utf-16-le').rstrip('\0')
-        log(event='login', tds=hex(struct.unpack('<I', p[4:8])[0]), user=text(40), app=text(48),
-            language=text(64), database=text(68))
-        self.send(env_text(1, 'QVT', 'master') + env_text(2, 'us_english') +
+        integrated = bool(p[25] & 0x80)
+        event = dict(event='login', tds=hex(struct.unpack('<I', p[4:8])[0]), user=text(40),
+                     app=text(48), language=text(64), database=text(68), encrypted=bool(self.tls),
+                     integrated=integrated)
+        reply = b''
+        if integrated:
+            offset, size = struct.unpack('<HH', p[78:82])
+            if size == 0xFFFF:
+                (size,) = struct.unpack('<I', p[90:94])
+            accepted = self.accept(p[offset:offset + size])
+            if accepted is None:
+                log(**event, principal=None)
+                self.send(error(18452, 'Login failed. The login is from an untrusted domain and '
+                                'cannot be used with Integrated authentication.', 14) +
+                          done(error=True))
+                return False
+            principal, token = accepted
+            event['principal'] = principal
+            if token:
+                reply += b'\xed' + struct.pack('<H', len(token)) + token
+        log(**event)
+        self.send(reply + env_text(1, 'QVT', 'master') + env_text(2, 'us_english') +
                   envchange(7, b'\x05' + LATIN_COLLATION, b'\x00') + env_text(4, '4096', '4096') +
                   self.loginack() + done())
+        return True
+
+    def accept(self, token):
+        """The client's Kerberos token, accepted with the service keytab (KRB5_KTNAME):
+        (client principal, the token that answers it), or None."""
+        import gssapi  # only integrated logins need python3-gssapi
+        try:
+            context = gssapi.SecurityContext(creds=gssapi.Credentials(usage='accept'),
+                                             usage='accept')
+            answer = context.step(token)
+            if not context.complete:
+                raise gssapi.exceptions.GSSError(0, 0)  # one round is all Kerberos takes
+            return str(context.initiator_name), answer
+        except gssapi.exceptions.GSSError as e:
+            log(event='gssapi-error', error=str(e))
+            return None
 
     def loginack(self):
         body = b'\x01' + b'\x74\x00\x00\x04' + b_varchar('Stand-in') + b'\x10\x00\x00\x00'
@@ -182,6 +301,8 @@ class Session:
             rows = [['40', 7 + i, 'A%03d' % i, name] for i, name in enumerate(NAMES)]
             columns = [('FL000', 2), ('FL010', None), ('FL001', 20), ('FL002', 40)]
             self.send(result_set(columns, rows, BIG5_COLLATION))
+        elif 'from fcmsdt' in lower:  # today's week in the calendar
+            self.send(result_set([('DT002', None)], [[50]], LATIN_COLLATION))
         elif 'from fadmxy' in lower and lower.startswith('select'):
             self.send(result_set([('XY001', 10)], [], LATIN_COLLATION))
         elif lower.startswith('insert'):
@@ -219,6 +340,8 @@ class Session:
                                 % verb) + done(error=True))
                 return
             log(event='commit' if request == 7 else 'rollback', inserts=self.pending, why='request')
+            if request == 7 and SCRIPT == 'commit-info':
+                out += info('Summary rows checked.')
             old = b'\x08' + struct.pack('<Q', self.tran)
             self.pending, self.tran = [], 0
             out += envchange(9 if request == 7 else 10, b'\x00', old)
@@ -251,12 +374,117 @@ def read_param(p, pos):
     raise ValueError('parameter type 0x%02x' % kind)
 
 
+class Realm:
+    """A Kerberos realm on 127.0.0.1, all of it in DIR: MIT's KDC on a free port with its own
+    kdc.conf and krb5.conf (KRB5_KDC_PROFILE, KRB5_CONFIG), the client principal salestotals
+    with DIR/client.keytab, the service principal with DIR/service.keytab. The KDC logs to
+    DIR/kdc.log and ends with this process."""
+    NAME = 'SALESTOTALS.TEST'
+
+    def __init__(self, folder, service):
+        self.folder = os.path.abspath(folder)
+        port = free_port()
+        path = lambda name: os.path.join(self.folder, name)
+        with open(path('kdc.conf'), 'w') as f:
+            f.write('[kdcdefaults]\n kdc_ports = %d\n kdc_tcp_ports = %d\n'
+                    '[realms]\n %s = {\n  database_name = %s\n  key_stash_file = %s\n'
+                    '  acl_file = %s\n }\n[logging]\n kdc = FILE:%s\n'
+                    % (port, port, self.NAME, path('principal'), path('stash'), path('kadm5.acl'),
+                       path('kdc.log')))
+        with open(path('krb5.conf'), 'w') as f:
+            f.write('[libdefaults]\n default_realm = %s\n dns_lookup_kdc = false\n'
+                    ' dns_lookup_realm = false\n rdns = false\n udp_preference_limit = 1\n'
+                    '[realms]\n %s = {\n  kdc = 127.0.0.1:%d\n }\n' % (self.NAME, self.NAME, port))
+        os.environ.update(KRB5_CONFIG=path('krb5.conf'), KRB5_KDC_PROFILE=path('kdc.conf'),
+                          KRB5_KTNAME=path('service.keytab'), KRB5RCACHETYPE='none')
+        self.run('kdb5_util', 'create', '-s', '-r', self.NAME, '-P', 'stand-in master key')
+        for principal, keytab in (('salestotals', 'client.keytab'), (service, 'service.keytab')):
+            self.run('kadmin.local', '-r', self.NAME, '-q', 'addprinc -randkey ' + principal)
+            self.run('kadmin.local', '-r', self.NAME, '-q',
+                     'ktadd -k %s %s' % (path(keytab), principal))
+        self.kdc = subprocess.Popen([tool('krb5kdc'), '-n', '-r', self.NAME],
+                                    stdout=subprocess.DEVNULL, preexec_fn=end_with_parent)
+        for _ in range(100):
+            try:
+                socket.create_connection(('127.0.0.1', port), 0.1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError('the KDC did not start')
+
+    @staticmethod
+    def run(*command):
+        subprocess.run([tool(command[0]), *command[1:]], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE)
+
+
+def certificates(folder, impostor):
+    """DIR/ca.pem, a CA the client may be given, and a certificate for localhost: signed by
+    that CA, or by itself for an impostor. Returns the server's PEM (certificate and key)."""
+    path = lambda name: os.path.join(folder, name)
+    openssl = lambda *a: subprocess.run([tool('openssl'), *a], check=True,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    key = ['-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1', '-nodes', '-days', '2']
+    openssl('req', '-x509', *key, '-subj', '/CN=Stand-in CA', '-keyout', path('ca.key'),
+            '-out', path('ca.pem'))
+    san = ['-subj', '/CN=localhost', '-addext', 'subjectAltName=DNS:localhost']
+    if impostor:
+        openssl('req', '-x509', *key, *san, '-keyout', path('server.key'), '-out', path('server.crt'))
+    else:
+        openssl('req', *key[:-2], *san, '-keyout', path('server.key'), '-out', path('server.csr'))
+        openssl('x509', '-req', '-in', path('server.csr'), '-CA', path('ca.pem'), '-CAkey',
+                path('ca.key'), '-CAcreateserial', '-days', '2', '-copy_extensions', 'copy',
+                '-out', path('server.crt'))
+    with open(path('server.pem'), 'w') as out:
+        for name in ('server.crt', 'server.key'):
+            with open(path(name)) as f:
+                out.write(f.read())
+    return path('server.pem')
+
+
+def tool(name):
+    found = shutil.which(name, path=os.environ.get('PATH', '') + ':/usr/sbin:/sbin')
+    if not found:
+        raise RuntimeError(name + ' is not installed')
+    return found
+
+
+def end_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def free_port():
+    """A port free for both TCP and UDP, as the KDC listens on both."""
+    while True:
+        with socket.socket() as tcp, socket.socket(type=socket.SOCK_DGRAM) as udp:
+            tcp.bind(('127.0.0.1', 0))
+            try:
+                udp.bind(('127.0.0.1', tcp.getsockname()[1]))
+            except OSError:
+                continue
+            return tcp.getsockname()[1]
+
+
 def main():
     server = socket.socket()
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(('127.0.0.1', 0))
+    server.bind(('127.0.0.1', OPTIONS.port))
     server.listen(8)
-    print(server.getsockname()[1], flush=True)
+    port = server.getsockname()[1]
+    if OPTIONS.tls:
+        global CERTIFICATE
+        CERTIFICATE = certificates(OPTIONS.tls, OPTIONS.impostor)
+    if OPTIONS.realm:
+        realm = Realm(OPTIONS.realm, OPTIONS.service or 'MSSQLSvc/localhost:%d' % port)
+    threading.Thread(target=accept, args=(server,), daemon=True).start()
+    print(port, flush=True)
+    sys.stdin.read()  # the test ended, or dropped us
+    if OPTIONS.realm:
+        realm.kdc.terminate()
+        realm.kdc.wait()
+
+
+def accept(server):
     while True:
         sock, _ = server.accept()
         threading.Thread(target=serve, args=(sock,), daemon=True).start()

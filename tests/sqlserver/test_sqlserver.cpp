@@ -14,10 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -32,19 +35,28 @@ bool freeTdsInstalled()
 class StandIn
 {
 public:
-    explicit StandIn(const QString &script)
+    explicit StandIn(const QString &script, const QStringList &options = {},
+                     const QString &python = QStringLiteral("python3"))
     {
         m_log = m_dir.filePath(QStringLiteral("log.jsonl"));
-        m_process.start(QStringLiteral("python3"), {QStringLiteral(STANDIN_PY), script, m_log});
-        if (m_process.waitForReadyRead(10000))
+        m_process.start(python, QStringList{QStringLiteral(STANDIN_PY), script, m_log} + options);
+        if (m_process.waitForReadyRead(20000))
             m_port = m_process.readLine().trimmed().toInt();
+        if (m_port == 0) {
+            m_process.waitForFinished(1000);
+            m_failure = QString::fromLocal8Bit(m_process.readAllStandardError());
+        }
     }
+    QString failure() const { return m_failure; } // why it did not start
     ~StandIn()
     {
         // A request the stand-in could not read leaves the case unproven.
         for (const QJsonObject &e : events(QStringLiteral("standin-error")))
             ADD_FAILURE() << "stand-in: " << e[QLatin1String("error")].toString().toStdString();
-        m_process.kill();
+        // The end of its input ends it, and its KDC with it.
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
         m_process.waitForFinished();
     }
     int port() const { return m_port; }
@@ -71,6 +83,7 @@ private:
     QString m_log;
     QProcess m_process;
     int m_port = 0;
+    QString m_failure;
 };
 
 class SqlServer : public ::testing::Test
@@ -223,6 +236,212 @@ TEST_F(SqlServer, FailedIntegratedLoginNamesTheServiceAskedFor)
             << e.message().toStdString();
         EXPECT_TRUE(hint.contains(QLatin1String("kinit"))) << e.message().toStdString();
     }
+}
+
+// The program as a site runs it: a sqlserver build's salestotals-batch with its own
+// integrated connection string, for localhost on a port compiled in, against the stand-in
+// with a Kerberos realm of its own on 127.0.0.1.
+class SiteLogin : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!freeTdsInstalled())
+            GTEST_SKIP() << "the ODBC driver FreeTDS is not installed (odbcinst -q -d)";
+        const QStringList sbin{QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
+        for (const char *tool : {"krb5kdc", "kdb5_util", "kadmin.local"})
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty() &&
+                QStandardPaths::findExecutable(QLatin1String(tool), sbin).isEmpty())
+                GTEST_SKIP() << tool << " is missing (packages krb5-kdc, krb5-admin-server)";
+        QProcess gssapi;
+        gssapi.start(QStringLiteral(SYSTEM_PYTHON),
+                     {QStringLiteral("-c"), QStringLiteral("import gssapi")});
+        if (!gssapi.waitForFinished() || gssapi.exitStatus() != QProcess::NormalExit ||
+            gssapi.exitCode() != 0)
+            GTEST_SKIP() << "python3-gssapi is missing (" SYSTEM_PYTHON " cannot import gssapi)";
+    }
+
+    // The stand-in on the compiled-in port with a realm, and certificates when encrypting.
+    void start(const QString &script, QStringList options = {})
+    {
+        options << QStringLiteral("--port") << QString::number(SITE_PORT)
+                << QStringLiteral("--realm") << m_dir.path();
+        m_server = std::make_unique<StandIn>(script, options, QStringLiteral(SYSTEM_PYTHON));
+        ASSERT_EQ(m_server->port(), SITE_PORT) << m_server->failure().toStdString();
+    }
+
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+    QString spn() const { return QStringLiteral("MSSQLSvc/localhost:%1").arg(SITE_PORT); }
+
+    struct Run
+    {
+        int status = -1;
+        QString out, err;
+        int done() const
+        {
+            return int(out.count(QRegularExpression(QStringLiteral("^[WMY]\\d{3} done "),
+                                                    QRegularExpression::MultilineOption)));
+        }
+        std::string text() const { return (out + err).toStdString(); }
+    };
+
+    // The keytab comes as the service's drop-in gives it (KRB5_CLIENT_KTNAME), the ticket
+    // cache is the run's own; nothing of the machine's Kerberos or FreeTDS set-up is read.
+    Run run(const char *program, const QString &clientKeytab, const QString &freetdsConf = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &key : env.keys())
+            if (key.startsWith(QLatin1String("KRB5")) || key.startsWith(QLatin1String("TDS")) ||
+                key.startsWith(QLatin1String("FREETDS")))
+                env.remove(key);
+        env.insert(QStringLiteral("KRB5_CONFIG"), path("krb5.conf"));
+        env.insert(QStringLiteral("KRB5CCNAME"), QStringLiteral("FILE:") + path("krb5cc"));
+        env.insert(QStringLiteral("KRB5_CLIENT_KTNAME"), clientKeytab);
+        env.insert(QStringLiteral("HOME"), m_dir.path());
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        if (!freetdsConf.isEmpty())
+            env.insert(QStringLiteral("FREETDSCONF"), freetdsConf);
+        if (!m_odbcSysIni.isEmpty())
+            env.insert(QStringLiteral("ODBCSYSINI"), m_odbcSysIni);
+        QProcess batch;
+        batch.setProcessEnvironment(env);
+        batch.start(QLatin1String(program), {});
+        Run result;
+        if (!batch.waitForFinished(40000))
+            return result;
+        result.status = batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1;
+        result.out = QString::fromLocal8Bit(batch.readAllStandardOutput());
+        result.err = QString::fromLocal8Bit(batch.readAllStandardError());
+        return result;
+    }
+
+    QString kdcLog() const
+    {
+        QFile log(path("kdc.log"));
+        return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+    }
+
+    // freetds.conf as the README gives it for an encrypted session.
+    QString encryptingConf() const
+    {
+        QFile conf(path("freetds.conf"));
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write(QStringLiteral("[localhost]\n\thost = localhost\n\tencryption = require\n"
+                                      "\tca file = %1\n")
+                           .arg(path("ca.pem"))
+                           .toLocal8Bit());
+        return conf.fileName();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_odbcSysIni; // a folder whose odbcinst.ini names the driver FreeTDS
+    std::unique_ptr<StandIn> m_server;
+};
+
+TEST_F(SiteLogin, KeytabOfTheServiceDropInGivesTheTicketForTheTwelveBatches)
+{
+    start(QStringLiteral("items"));
+    const Run r = run(BATCH_SITE, path("client.keytab"));
+    EXPECT_EQ(r.status, 0) << r.text();
+    EXPECT_EQ(r.done(), 12) << r.text();
+    const QList<QJsonObject> logins = m_server->events(QStringLiteral("login"));
+    ASSERT_FALSE(logins.isEmpty());
+    for (const QJsonObject &login : logins)
+        EXPECT_EQ(login[QLatin1String("principal")].toString(),
+                  QStringLiteral("salestotals@SALESTOTALS.TEST"));
+    EXPECT_TRUE(kdcLog().contains(QStringLiteral("for %1@SALESTOTALS.TEST").arg(spn())))
+        << kdcLog().toStdString();
+}
+
+TEST_F(SiteLogin, WithoutATicketTheRunCannotStartAndNamesTheService)
+{
+    start(QStringLiteral("items"));
+    const Run r = run(BATCH_SITE, path("no-such.keytab"));
+    EXPECT_EQ(r.status, 2) << r.text();
+    EXPECT_EQ(r.done(), 0);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Kerberos was asked for the service %1.").arg(spn())))
+        << r.text();
+    EXPECT_TRUE(m_server->events(QStringLiteral("login")).isEmpty());
+}
+
+// The hint names what the KDC was really asked for, which it does not know.
+TEST_F(SiteLogin, ServiceUnknownToTheKdcIsNamedInTheHint)
+{
+    start(QStringLiteral("items"),
+          {QStringLiteral("--service"), QStringLiteral("MSSQLSvc/erp-db.salestotals.test:1433")});
+    const Run r = run(BATCH_SITE, path("client.keytab"));
+    EXPECT_EQ(r.status, 2) << r.text();
+    const QString log = kdcLog();
+    EXPECT_TRUE(log.contains(QLatin1String("Server not found in Kerberos database")) &&
+                log.contains(QStringLiteral("for %1@SALESTOTALS.TEST").arg(spn())))
+        << log.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Kerberos was asked for the service %1.").arg(spn())))
+        << r.text();
+    EXPECT_TRUE(m_server->events(QStringLiteral("login")).isEmpty());
+}
+
+// A server that requires encryption, and the CA file of freetds.conf as the README gives it.
+TEST_F(SiteLogin, EncryptedSessionChecksTheCertificateWithTheSitesCaFile)
+{
+    start(QStringLiteral("items"), {QStringLiteral("--tls"), m_dir.path()});
+    const Run r = run(BATCH_SITE_TLS, path("client.keytab"), encryptingConf());
+    EXPECT_EQ(r.status, 0) << r.text();
+    EXPECT_EQ(r.done(), 12) << r.text();
+    const QList<QJsonObject> logins = m_server->events(QStringLiteral("login"));
+    ASSERT_FALSE(logins.isEmpty());
+    for (const QJsonObject &login : logins) {
+        EXPECT_TRUE(login[QLatin1String("encrypted")].toBool()) << "a LOGIN7 in clear";
+        EXPECT_EQ(login[QLatin1String("principal")].toString(),
+                  QStringLiteral("salestotals@SALESTOTALS.TEST"));
+    }
+    EXPECT_EQ(m_server->events(QStringLiteral("tls")).size(), logins.size());
+}
+
+TEST_F(SiteLogin, CertificateTheCaDidNotSignIsRefusedBeforeTheLogin)
+{
+    start(QStringLiteral("items"),
+          {QStringLiteral("--tls"), m_dir.path(), QStringLiteral("--impostor")});
+    const Run r = run(BATCH_SITE_TLS, path("client.keytab"), encryptingConf());
+    EXPECT_EQ(r.status, 2) << r.text();
+    EXPECT_TRUE(r.err.contains(QLatin1String("certificate"))) << r.text();
+    // The handshake began and ended there: no login reached the impostor.
+    EXPECT_FALSE(m_server->events(QStringLiteral("no-handshake")).isEmpty()) << r.text();
+    EXPECT_TRUE(m_server->events(QStringLiteral("tls")).isEmpty());
+    EXPECT_TRUE(m_server->events(QStringLiteral("login")).isEmpty());
+}
+
+// A commit answered with a message beside it (SQL_SUCCESS_WITH_INFO) is a commit. FreeTDS
+// 1.3 drops the stand-in's message and says SQL_SUCCESS, so the driver registered as FreeTDS
+// here says SQL_SUCCESS_WITH_INFO as Microsoft's does.
+TEST_F(SiteLogin, CommitWithAMessageIsADoneBatch)
+{
+#ifndef COMMIT_INFO_DRIVER
+    GTEST_SKIP() << "libtdsodbc.so was not found when configuring";
+#else
+    QFile ini(path("odbcinst.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[FreeTDS]\nDriver=" COMMIT_INFO_DRIVER "\n");
+    ini.close();
+    m_odbcSysIni = m_dir.path();
+    start(QStringLiteral("commit-info"));
+    const Run r = run(BATCH_SITE, path("client.keytab"));
+    EXPECT_EQ(r.status, 0) << r.text();
+    EXPECT_EQ(r.done(), 12) << r.text();
+    EXPECT_FALSE(r.out.contains(QLatin1String("failed"))) << r.text();
+#endif
+}
+
+// The server ends the first batch's transaction: one line says so, nothing else does.
+TEST_F(SiteLogin, FailedBatchIsReportedOnce)
+{
+    start(QStringLiteral("rollback"));
+    const Run r = run(BATCH_SITE, path("client.keytab"));
+    EXPECT_EQ(r.status, 1) << r.text();
+    EXPECT_EQ(r.out.count(QLatin1String("failed:")), 1) << r.text();
+    EXPECT_TRUE(r.out.contains(QLatin1String("W101 failed: "))) << r.text();
+    EXPECT_EQ(r.done(), 11) << r.text();
+    EXPECT_EQ(r.err, QString()) << "said again on standard error";
 }
 
 } // namespace
