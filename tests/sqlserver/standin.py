@@ -18,7 +18,8 @@ LATIN_COLLATION = struct.pack('<I', 0x0409 | 1 << 20 | 1 << 22 | 1 << 23) + b'\x
 MESSAGE_241 = '從字元字串轉換日期及/或時間時，轉換失敗。'
 NAMES = ['營業用高級不鏽鋼雙層保溫便當盒附提袋組合', '測試用品項名稱甲乙丙丁戊己庚辛壬癸子丑寅']
 SESSIONS = itertools.count(1)
-# Script 'busy': another session holds every session lock, and the server says who.
+# Script 'busy': another session holds every session lock, and the server says who. Script
+# 'taken': as 'rollback', and another session takes the lock once the first connection ends.
 HOLDER = ('WS07', 'EXAMPLE\\clerk', 'salestotals-batch (process 4242 on WS07)|2026-12-08 04:30:12')
 
 
@@ -201,7 +202,7 @@ class Session:
 
     def insert(self, sql, values):
         global TRANS_FAILS
-        if SCRIPT == 'rollback' and TRANS_FAILS and self.tran:
+        if SCRIPT in ('rollback', 'taken') and TRANS_FAILS and self.tran:
             TRANS_FAILS -= 1
             ended = envchange(10, b'\x00', b'\x08' + struct.pack('<Q', self.tran))
             log(event='rollback', inserts=self.pending, why='error 241')
@@ -235,7 +236,8 @@ class Session:
         timeout = argument('LockTimeout')
         log(event='applock', mode=argument('LockMode'),
             timeout=int(timeout) if timeout else None, **event)
-        result = -1 if SCRIPT == 'busy' and event['owner'] == 'Session' else 0
+        taken = SCRIPT == 'busy' or (SCRIPT == 'taken' and self.session() > 1)
+        result = -1 if taken and event['owner'] == 'Session' else 0
         self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
 
     def transaction(self, p):

@@ -252,6 +252,40 @@ TEST_F(SqlServer, RunLockPerSessionAndEachCheckInsideItsBatchsLockedTransaction)
     EXPECT_EQ(committed, 11);
 }
 
+// The lock went with the connection that the server's rollback closed, and another run has it
+// now: this run stops before its next batch.
+TEST_F(SqlServer, RunLockTakenMeanwhileEndsTheRun)
+{
+    StandIn server(QStringLiteral("taken"));
+    ASSERT_GT(server.port(), 0);
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::TFDM fdm;
+    dm::FDM = &fdm;
+    struct Unset
+    {
+        ~Unset() { dm::FDM = nullptr; }
+    } unset;
+    fdm.PUB_DB.setConnectionString(server.connectionString());
+    dm::Query adoInSert(&fdm.PUB_DB);
+    FakePeriod period;
+    RecordingBoxes boxes;
+    Outcomes outcomes;
+    dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+    lock.acquire();
+    try {
+        BatchRun(adoInSert, period, boxes, &outcomes, &lock).BitBtn1Click();
+        ADD_FAILURE() << "the run went on without its lock";
+    } catch (const dm::RunBusy &e) {
+        EXPECT_TRUE(e.message().endsWith(
+            QLatin1String(". This run stops here; start it again when the other has ended")))
+            << e.message().toStdString();
+    }
+    EXPECT_EQ(outcomes.outcome.size(), 1u);
+    EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_TRUE(server.events(QStringLiteral("commit")).isEmpty());
+    EXPECT_EQ(server.events(QStringLiteral("check")).size(), 2) << "W101's two checks only";
+}
+
 TEST_F(SqlServer, BusyRunLockNamesTheHolderAndChangesNothing)
 {
     StandIn server(QStringLiteral("busy"));
