@@ -5,6 +5,7 @@
 #include "calendar/period.h"
 #include "dm/fdm.h"
 #include "dm/query.h"
+#include "dm/run_lock.h"
 #include "dm/shared_values.h"
 
 #include <algorithm>
@@ -86,6 +87,15 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     // The whole start-up runs also when the options give the period, as the window's does
     // before the operator changes its fields.
     const Period period = periodInUse(options, startUp(today));
+    // The emptying and the batches under one lock: no other run empties the tables under
+    // this one's batches or counts a batch a second time.
+    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+    try {
+        lock.acquire();
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return Busy;
+    }
     NoBoxes boxes;
     QString message;
     if (!ClearSummaryTables(boxes, &message)) {
@@ -95,9 +105,12 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     }
     dm::Query adoInSert(&dm::FDM->PUB_DB);
     LinePrinter printer(out);
-    BatchRun run(adoInSert, period, boxes, &printer);
+    BatchRun run(adoInSert, period, boxes, &printer, &lock);
     try {
         run.BitBtn1Click();
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return Busy;
     } catch (const dm::Error &e) {
         err << program << ": the completion check failed, the run ends: " << oneLine(e.message())
             << Qt::endl;
@@ -181,13 +194,23 @@ QString usageText(const QString &program)
                "\n"
                "Batch lines go to standard output, errors to standard error.\n"
                "\n"
+               "One run at a time per company database: the emptying and the batches run\n"
+               "under a lock that the window's start-up and its OK button take as well. A run\n"
+               "that finds the lock held waits up to %2 s for it; then it changes nothing and\n"
+               "prints one line naming the other run (program, process, host) and since when\n"
+               "it has held the lock. A lock of a process that was killed is taken over.\n"
+               "\n"
                "Exit status:\n"
-               "  0  every batch done or skipped\n"
-               "  1  a batch failed\n"
-               "  2  the run could not start or ended early (bad options, database\n"
-               "     unreachable, no calendar week for today, the summary tables not\n"
-               "     emptied, a failing completion check)\n")
-        .arg(program);
+               "  0   every batch done or skipped\n"
+               "  1   a batch failed\n"
+               "  2   the run could not start or ended early (bad options, database\n"
+               "      unreachable, no calendar week for today, the summary tables not\n"
+               "      emptied, a failing completion check)\n"
+               "  75  busy: another run holds the company database; this run changed\n"
+               "      nothing (or, having lost its lock on the way, did no further batch);\n"
+               "      try again later\n")
+        .arg(program)
+        .arg(dm::configuredRunLockWait());
 }
 
 Period proposedPeriod(quint16 curYear, quint16 curMonth, quint16 curWeek)

@@ -15,7 +15,8 @@
 // scheduled runs.
 namespace batchcli {
 
-enum ExitStatus { AllDoneOrSkipped = 0, BatchFailed = 1, CannotStart = 2 };
+// Busy is sysexits' EX_TEMPFAIL: a scheduler may try again later.
+enum ExitStatus { AllDoneOrSkipped = 0, BatchFailed = 1, CannotStart = 2, Busy = 75 };
 
 struct Options
 {

@@ -39,8 +39,9 @@ bool ClearSummaryTables(Boxes &boxes, QString *databaseMessage)
 }
 
 BatchRun::BatchRun(dm::Query &adoInSert, const PeriodSource &period, Boxes &boxes,
-                   BatchListener *listener)
-    : m_adoInSert(adoInSert), m_period(period), m_boxes(boxes), m_listener(listener)
+                   BatchListener *listener, dm::RunLock *runLock)
+    : m_adoInSert(adoInSert), m_period(period), m_boxes(boxes), m_listener(listener),
+      m_runLock(runLock)
 {
 }
 
@@ -93,6 +94,14 @@ void BatchRun::RunBatch(const BatchDef &batch)
         // press: both statements take effect together.
         db.beginTrans();
         begun = true;
+        // Checked again where no other run can insert the same rows before this commit.
+        dm::lockBatch(db, CompanyCode);
+        if (!Qry_Batch(batch.code)) {
+            db.rollbackTrans();
+            if (m_listener)
+                m_listener->batchSkipped(batch.code);
+            return;
+        }
         execute(s.summary, s.parameterName, s.period);
         rowsInserted = m_adoInSert.rowsAffected();
         if (batch.codeBoxAfterSummary)
@@ -179,6 +188,8 @@ void BatchRun::BitBtn1Click()
     }};
     for (const auto &[code, operation] : steps) {
         const QString batchCode = QLatin1String(code);
+        if (m_runLock)
+            m_runLock->keep();
         if (Qry_Batch(batchCode))
             (this->*operation)();
         else if (m_listener)

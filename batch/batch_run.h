@@ -4,6 +4,7 @@
 #include "batch/catalogue.h"
 #include "batch/period_source.h"
 #include "dm/query.h"
+#include "dm/run_lock.h"
 
 #include <QString>
 
@@ -39,14 +40,18 @@ public:
 class BatchRun
 {
 public:
+    // With a run lock, the run takes it again before a batch when the connection that held it
+    // was closed (dm::RunLock::keep).
     BatchRun(dm::Query &adoInSert, const PeriodSource &period, Boxes &boxes,
-             BatchListener *listener = nullptr);
+             BatchListener *listener = nullptr, dm::RunLock *runLock = nullptr);
 
     // True when the batch has no completion row for the period shown now. Throws dm::Error.
     bool Qry_Batch(const QString &code);
 
     // One batch: its summary and completion statements take effect together or not at all.
-    // A failure shows BatchError; never throws.
+    // Its transaction checks for its completion row again once it holds the lock that keeps
+    // other runs' batches out: a batch that another run did meanwhile is skipped. A failure
+    // shows BatchError; never throws.
     void RunBatch(const BatchDef &batch);
 
     void W101();
@@ -63,7 +68,8 @@ public:
     void Y301();
 
     // Each batch not yet done, in the order of the catalogue. A failing check ends the run
-    // (dm::Error); a failing batch does not.
+    // (dm::Error), as does a run lock held by another run (dm::RunBusy); a failing batch does
+    // not.
     void BitBtn1Click();
 
 private:
@@ -73,4 +79,5 @@ private:
     const PeriodSource &m_period;
     Boxes &m_boxes;
     BatchListener *m_listener;
+    dm::RunLock *m_runLock;
 };

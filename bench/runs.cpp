@@ -3,6 +3,7 @@
 #include "batch/batch_run.h"
 #include "dm/error.h"
 #include "dm/fdm.h"
+#include "dm/run_lock.h"
 #include "dm/shared_values.h"
 
 #include <QElapsedTimer>
@@ -184,11 +185,16 @@ RunCost runProgram(const QString &databaseFile, const Period &period)
         const FixedPeriod source(period);
         AnsweringBoxes boxes;
         Counter counter(cost);
-        BatchRun run(adoInSert, source, boxes, &counter);
 
+        // As the window's OK does: the run lock for the press, then the batches.
         const Meter meter;
         counter.start();
-        run.BitBtn1Click();
+        {
+            dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+            lock.acquire();
+            BatchRun run(adoInSert, source, boxes, &counter, &lock);
+            run.BitBtn1Click();
+        }
         meter.stop(cost);
 
         if (!boxes.errors.isEmpty())

@@ -56,6 +56,17 @@ else()
 program connects to the catalog QVT on ${SALESTOTALS_DATA_SOURCE} with integrated security, \
 i.e. with the Kerberos ticket of the user who runs it.")
 endif()
+if(SALESTOTALS_DATABASE STREQUAL "embedded")
+    set(SALESTOTALS_MAN_RUN_LOCK "the file
+.I ${SALESTOTALS_MAN_DATABASE_FILE}.run\\-lock
+beside the database, which exists while a run holds it. A lock file whose process no longer
+runs on this machine (killed, or the machine restarted) is taken over at once; one left by a
+process on another machine sharing the file must be deleted by hand.")
+else()
+    set(SALESTOTALS_MAN_RUN_LOCK "an application lock in the company database owned by the
+session (sp_getapplock, resource \\(lqsalestotals run C_QVT\\(rq), which the server frees when
+the connection ends, also when the process is killed.")
+endif()
 string(TIMESTAMP SALESTOTALS_MAN_DATE "%Y-%m-%d" UTC)
 
 # Manual pages: salestotals-batch's from its --help (help2man), the window's written out.

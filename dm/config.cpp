@@ -21,6 +21,11 @@ QString configuredOdbcDriver()
     return QStringLiteral(SALESTOTALS_ODBC_DRIVER);
 }
 
+int configuredRunLockWait()
+{
+    return QByteArrayLiteral(SALESTOTALS_RUN_LOCK_WAIT).toInt();
+}
+
 // The build percent-encodes the options to carry ';' and quotes through the definition.
 QString configuredOdbcOptions()
 {

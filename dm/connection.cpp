@@ -378,6 +378,7 @@ void Connection::open()
         openEmbedded(m_qtName, m_connectionString);
     else
         openSqlServer(m_qtName, m_connectionString, m_timeout);
+    ++m_openings;
 }
 
 void Connection::close()
@@ -409,8 +410,19 @@ void Connection::beginTrans()
         }
     }
     QSqlDatabase db = database();
-    const bool ok = db.transaction();
-    const QString error = ok ? QString() : driverMessage(db.lastError());
+    bool ok = false;
+    QString error;
+    if (m_backend == Backend::Embedded) {
+        // Qt's driver begins deferred; its commit and rollback need nothing of its own begin.
+        QSqlQuery begin(db);
+        ok = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!ok)
+            error = driverMessage(begin.lastError());
+    } else {
+        ok = db.transaction();
+        if (!ok)
+            error = driverMessage(db.lastError());
+    }
     traceTransaction(TraceEntry::Begin, ok, error);
     if (!ok)
         throw Error(error);

@@ -15,6 +15,7 @@ Backend configuredBackend();
 QString configuredDataSource();
 QString configuredOdbcDriver();
 QString configuredOdbcOptions(); // appended to the ODBC connect string
+int configuredRunLockWait();     // seconds a run waits for another run's lock
 
 // ADO-style connection string -> ODBC connect string for the sqlserver backend:
 // driver, server (and port after a comma), database, trusted connection, then the driver's
@@ -56,12 +57,16 @@ public:
     setConnectionString(const QString &text); // only while closed has an effect on the next open
 
     bool connected() const;
+    // Successful opens so far: a lock owned by the session went with an earlier one.
+    quint64 openings() const { return m_openings; }
     // Throws dm::Error with the driver's own message. A SQL Server session counts weeks
     // from Sunday (SET DATEFIRST 7) whatever the login's language.
     void open();
     void close();
 
     // Both statements of a batch, and the two deletions at start-up, take effect together.
+    // The embedded database takes its write lock at the begin (BEGIN IMMEDIATE), so that what
+    // the transaction reads first no other writer changes before the commit.
     void beginTrans();    // throws dm::Error
     void commitTrans();   // throws dm::Error
     void rollbackTrans(); // never throws; closes the connection when the rollback fails
@@ -74,6 +79,7 @@ private:
     bool m_loginPrompt = false;
     QString m_connectionString;
     QString m_qtName; // unique name in Qt's connection registry
+    quint64 m_openings = 0;
 };
 
 } // namespace dm

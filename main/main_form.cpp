@@ -5,6 +5,7 @@
 #include "calendar/period.h"
 #include "dm/error.h"
 #include "dm/fdm.h"
+#include "dm/run_lock.h"
 #include "dm/shared_values.h"
 #include "dm/text.h"
 #include "main/look.h"
@@ -205,6 +206,9 @@ void TForm1::FormCreate()
         InitToday(m_clock());
         InitPeriodFields();
         LoadItemList();
+        // Not while another run is going: its finished batches would be lost under it.
+        dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+        lock.acquire();
         ClearSummaryTables(m_boxes);
     });
 }
@@ -261,7 +265,10 @@ void TForm1::LoadItemList()
 
 void TForm1::BitBtn1Click()
 {
-    BatchRun run(adoInSert, *this, m_boxes);
+    // Held for this press only: the window standing open keeps no other run out.
+    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+    lock.acquire();
+    BatchRun run(adoInSert, *this, m_boxes, nullptr, &lock);
     run.BitBtn1Click();
 }
 

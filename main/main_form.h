@@ -50,7 +50,8 @@ public:
     dm::Query adoInSert; // the batches' statements
 
     // Start-up: company code, connection, today and its week, the proposed period, the item
-    // list, empty summary tables. A failure ends it at that step and shows the error box.
+    // list, empty summary tables (under the run lock; another run holding it is a failure).
+    // A failure ends it at that step and shows the error box.
     void FormCreate();
     // Year, month and week proposed from the shared values; ends by applying the week.
     void InitPeriodFields();
@@ -58,7 +59,9 @@ public:
     // dm::Error, changing nothing, when the year text is not a usable year.
     void WSpinEditChange();
     void LoadItemList(); // throws dm::Error
-    void BitBtn1Click(); // the batch run; throws dm::Error when a completion check fails
+    // The batch run under the run lock; throws dm::Error when a completion check fails,
+    // dm::RunBusy when another run holds the company database.
+    void BitBtn1Click();
 
     QString yearText() const override;
     int month() const override;

@@ -18,9 +18,12 @@ QStringList sentFor(const QString &code)
     const QString summary = QStringLiteral("summary ") + code + value;
     const QString completion = QStringLiteral("completion ") + code + value;
     const QString box = QStringLiteral("box ") + code;
+    // Checked again inside the transaction, which holds the write lock from its begin.
     if (code == QLatin1String("W301"))
-        return {check, QStringLiteral("begin"), summary, box, completion, QStringLiteral("commit")};
-    return {check, box, QStringLiteral("begin"), summary, completion, QStringLiteral("commit")};
+        return {check,      QStringLiteral("begin"), check, summary, box,
+                completion, QStringLiteral("commit")};
+    return {check,   box,        QStringLiteral("begin"), check,
+            summary, completion, QStringLiteral("commit")};
 }
 
 class BatchRunTest : public BatchDatabase
@@ -101,8 +104,9 @@ TEST_F(BatchRunTest, FailingSummaryOfW102ShowsBoxThenBatchErrorAndRunGoesOn)
     EXPECT_EQ(boxes.shown.mid(0, 4),
               (QStringList{"box W101", "box W102", "batchError", "box M101"}));
     EXPECT_EQ(boxes.shown.count(QStringLiteral("batchError")), 1);
-    EXPECT_EQ(log.mid(6, 6), (QStringList{"check W102 '2024' 23", "box W102", "begin",
-                                          "summary W102 23 failed", "rollback", "batchError"}));
+    EXPECT_EQ(log.mid(7, 7),
+              (QStringList{"check W102 '2024' 23", "box W102", "begin", "check W102 '2024' 23",
+                           "summary W102 23 failed", "rollback", "batchError"}));
     EXPECT_TRUE(listener.events.contains(QStringLiteral("failed W102")));
     ASSERT_EQ(listener.messages.size(), 1);
     EXPECT_TRUE(listener.messages.first().contains(QLatin1String("W102 refused")));
@@ -143,8 +147,8 @@ TEST_F(BatchRunTest, FailingCompletionLeavesNoSummaryRowsAndNextPressInsertsThem
         QStringLiteral("CREATE TRIGGER refuse_m101 BEFORE INSERT ON FADMXY "
                        "WHEN NEW.XY001 = 'M101' BEGIN SELECT RAISE(ABORT, 'M101 refused'); END"));
     run->M101();
-    EXPECT_EQ(log, (QStringList{"box M101", "begin", "summary M101 6", "completion M101 6 failed",
-                                "rollback", "batchError"}));
+    EXPECT_EQ(log, (QStringList{"box M101", "begin", "check M101 '2024' 6", "summary M101 6",
+                                "completion M101 6 failed", "rollback", "batchError"}));
     EXPECT_EQ(count(QStringLiteral("FADMXX")), 0);
     EXPECT_EQ(count(QStringLiteral("FADMXY")), 0);
     EXPECT_EQ(listener.events, QStringList{"failed M101"});
@@ -164,9 +168,41 @@ TEST_F(BatchRunTest, W301BoxComesInsideItsTransaction)
     db->exec(QStringLiteral("CREATE TRIGGER refuse_w301 BEFORE INSERT ON FADMXY "
                             "WHEN NEW.XY001 = 'W301' BEGIN SELECT RAISE(ABORT, 'no'); END"));
     run->W301();
-    EXPECT_EQ(log, (QStringList{"begin", "summary W301 23", "box W301", "completion W301 23 failed",
-                                "rollback", "batchError"}));
+    EXPECT_EQ(log, (QStringList{"begin", "check W301 '2024' 23", "summary W301 23", "box W301",
+                                "completion W301 23 failed", "rollback", "batchError"}));
     EXPECT_EQ(count(QStringLiteral("FADMXX")), 0);
+}
+
+// Another run finishes W101 while its code box is shown, after this run's first check: the
+// check inside the transaction finds it done, and W101 is not counted twice.
+TEST_F(BatchRunTest, BatchDoneMeanwhileByAnotherRunIsSkippedInsideItsTransaction)
+{
+    addOneRowForEveryBatch();
+    class OtherRunFinishes : public RecordingBoxes
+    {
+    public:
+        OtherRunFinishes(QStringList *log, TestDatabase &db) : RecordingBoxes(log), m_db(db) {}
+        void code(const QString &batchCode) override
+        {
+            RecordingBoxes::code(batchCode);
+            if (batchCode == QLatin1String("W101"))
+                m_db.exec(QStringLiteral(
+                    "INSERT INTO FADMXX VALUES ('C_QVT','1','W101','2024','23',1,'S01','');"
+                    "INSERT INTO FADMXY VALUES ('C_QVT','1','W101','2024','23')"));
+        }
+
+    private:
+        TestDatabase &m_db;
+    } otherRun(&log, *db);
+    BatchRun(*adoInSert, period, otherRun, &listener).BitBtn1Click();
+
+    EXPECT_EQ(log.mid(0, 6),
+              (QStringList{"check W101 '2024' 23", "box W101", "begin", "check W101 '2024' 23",
+                           "rollback", "check W102 '2024' 23"}));
+    EXPECT_EQ(listener.events.first(), QStringLiteral("skipped W101"));
+    EXPECT_EQ(listener.events.filter(QStringLiteral("done")).size(), 11);
+    EXPECT_EQ(db->value(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001='W101'")), "1");
+    EXPECT_EQ(db->value(QStringLiteral("SELECT count(*) FROM FADMXY WHERE XY001='W101'")), "1");
 }
 
 TEST_F(BatchRunTest, YearNotANumberEndsTheRunAtStepFive)
@@ -182,7 +218,7 @@ TEST_F(BatchRunTest, YearNotANumberEndsTheRunAtStepFive)
     // The weekly and monthly batches before it fail in the database's year comparison.
     EXPECT_EQ(boxes.shown, (QStringList{"box W101", "batchError", "box W102", "batchError",
                                         "box M101", "batchError", "box M102", "batchError"}));
-    EXPECT_EQ(log.filter(QStringLiteral("check")).size(), 4);
+    EXPECT_EQ(log.filter(QStringLiteral("check")).size(), 8); // each also in its transaction
     EXPECT_EQ(log.filter(QStringLiteral("Y101")).size(), 0);
     EXPECT_EQ(count(QStringLiteral("FADMXX")), 0);
     EXPECT_EQ(count(QStringLiteral("FADMXY")), 0);

@@ -9,7 +9,8 @@ are read from the log of a small Qt plugin that the program loads (box_probe.cpp
 not tell a window's text. After the program has ended, the case reads the tables and compares
 the totals with its own computation from the source rows.
 
-    e2e.py CASE --program P --demo-db-tool T --plugins DIR --database FILE --artifacts DIR
+    e2e.py CASE --program P --demo-db-tool T --batch-program B --plugins DIR --database FILE
+           --artifacts DIR
 
 Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing).
 """
@@ -876,6 +877,51 @@ def case_reader_blocks_commit(args, display, artifacts):
     check_results(args.database, period, CODES)
 
 
+def case_batch_run_holds_the_lock(args, display, artifacts):
+    """OK while salestotals-batch holds the company database: the box names that run and the
+    window changes nothing; once the run has ended, OK finds every batch done."""
+    period = Period(2026, 49, 12)
+    create_demo_database(args, 20000)
+    lock_file = args.database + ".run-lock"
+    with Program(args, display, date(2026, 12, 8), artifacts) as program:
+        program.wait_for_window()
+        # Stopped as soon as it holds the lock: it keeps it while OK is pressed.
+        batch = None
+        for attempt in range(5):
+            batch = subprocess.Popen(
+                [args.batch_program, "--year", "2026", "--month", "12", "--week", "49"],
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            while batch.poll() is None and not os.path.exists(lock_file):
+                time.sleep(0.001)
+            if batch.poll() is None:
+                os.kill(batch.pid, signal.SIGSTOP)
+                break
+            log(f"salestotals-batch ended before it could be stopped ({batch.returncode})")
+        check(batch.poll() is None, "salestotals-batch never held the lock long enough")
+        log(f"salestotals-batch (process {batch.pid}) holds the lock and is stopped")
+        try:
+            program.press_ok()
+            box = program.wait_for_box()
+            program.answer_box(box, "busy-box.png")
+            holder = f"Another run holds the company database {COMPANY}: salestotals-batch " \
+                     f"(process {batch.pid} on "
+            check((box.title, box.icon, box.buttons) == (program.title, "critical", ["OK"]) and
+                  box.text.startswith(holder) and ", since " in box.text and
+                  box.text.endswith("."), f"the busy box is {box.describe()}")
+            program.expect_no_box()
+        finally:
+            os.kill(batch.pid, signal.SIGCONT)
+        out, err = batch.communicate(timeout=120)
+        check(batch.returncode == 0 and len(out.splitlines()) == 12,
+              f"salestotals-batch ended with {batch.returncode}: {out}{err}")
+        log("salestotals-batch has ended; OK again")
+        program.press_ok()
+        program.expect_no_box()
+        program.close()
+    check(not os.path.exists(lock_file), "the lock file is left behind")
+    check_results(args.database, period, CODES)
+
+
 CASES = {f"today-{today}": (lambda a, d, f, t=today: case_today(a, d, f, t))
          for today in TODAY_ROWS}
 CASES.update({
@@ -885,6 +931,7 @@ CASES.update({
     "locked-database": case_locked_database,
     "lock-released-during-run": case_lock_released_during_run,
     "reader-blocks-commit": case_reader_blocks_commit,
+    "batch-run-holds-the-lock": case_batch_run_holds_the_lock,
 })
 
 
@@ -897,6 +944,7 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--program", required=True)
     parser.add_argument("--demo-db-tool", required=True)
+    parser.add_argument("--batch-program", required=True)
     parser.add_argument("--plugins", required=True)
     parser.add_argument("--database", required=True)
     parser.add_argument("--artifacts", required=True)

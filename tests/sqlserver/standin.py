@@ -9,8 +9,8 @@ its standard input does (its test is gone).
 --realm DIR makes a Kerberos realm in DIR first (see Realm) and accepts integrated logins
 with its service keytab; --tls DIR requires encryption (see certificates).
 """
-import argparse, ctypes, json, os, shutil, signal, socket, ssl, struct, subprocess, sys, \
-    threading, time
+import argparse, ctypes, itertools, json, os, re, shutil, signal, socket, ssl, struct, \
+    subprocess, sys, threading, time
 
 ARGS = argparse.ArgumentParser()
 ARGS.add_argument('script')
@@ -33,6 +33,10 @@ LATIN_COLLATION = struct.pack('<I', 0x0409 | 1 << 20 | 1 << 22 | 1 << 23) + b'\x
 # Error 241 as a server whose login language is Traditional Chinese words it.
 MESSAGE_241 = '從字元字串轉換日期及/或時間時，轉換失敗。'
 NAMES = ['營業用高級不鏽鋼雙層保溫便當盒附提袋組合', '測試用品項名稱甲乙丙丁戊己庚辛壬癸子丑寅']
+SESSIONS = itertools.count(1)
+# Script 'busy': another session holds every session lock, and the server says who. Script
+# 'taken': as 'rollback', and another session takes the lock once the first connection ends.
+HOLDER = ('WS07', 'EXAMPLE\\clerk', 'salestotals-batch (process 4242 on WS07)|2026-12-08 04:30:12')
 
 
 def log(**event):
@@ -296,7 +300,13 @@ class Session:
 
     def statement(self, sql, values):
         lower = ' '.join(sql.lower().split())
-        if 'fcmsfl' in lower:
+        if 'sp_getapplock' in lower or 'sp_releaseapplock' in lower:
+            self.applock(sql, lower)
+        elif 'dm_tran_locks' in lower:
+            log(event='holder', session=self.session())
+            columns = [('host_name', 30), ('login_name', 30), ('holder', 128)]
+            self.send(result_set(columns, [HOLDER] if SCRIPT == 'busy' else [], LATIN_COLLATION))
+        elif 'fcmsfl' in lower:
             # An int among the texts, as the ERP's tables have.
             rows = [['40', 7 + i, 'A%03d' % i, name] for i, name in enumerate(NAMES)]
             columns = [('FL000', 2), ('FL010', None), ('FL001', 20), ('FL002', 40)]
@@ -304,6 +314,7 @@ class Session:
         elif 'from fcmsdt' in lower:  # today's week in the calendar
             self.send(result_set([('DT002', None)], [[50]], LATIN_COLLATION))
         elif 'from fadmxy' in lower and lower.startswith('select'):
+            log(event='check', session=self.session(), tran=self.tran, sql=sql)
             self.send(result_set([('XY001', 10)], [], LATIN_COLLATION))
         elif lower.startswith('insert'):
             self.insert(sql, values)
@@ -312,19 +323,43 @@ class Session:
 
     def insert(self, sql, values):
         global TRANS_FAILS
-        if SCRIPT == 'rollback' and TRANS_FAILS and self.tran:
+        if SCRIPT in ('rollback', 'taken') and TRANS_FAILS and self.tran:
             TRANS_FAILS -= 1
             ended = envchange(10, b'\x00', b'\x08' + struct.pack('<Q', self.tran))
             log(event='rollback', inserts=self.pending, why='error 241')
             self.pending, self.tran = [], 0
             self.send(error(241, MESSAGE_241) + ended + done(error=True))
             return
-        row = {'sql': sql, 'values': values}
+        row = {'sql': sql, 'values': values, 'session': self.session(), 'tran': self.tran}
         if self.tran:
             self.pending.append(row)
         else:
             log(event='commit', inserts=[row], why='autocommit')
         self.send(done(3))
+
+    def session(self):
+        """A number per connection, in the order of their first statements."""
+        if not hasattr(self, 'number'):
+            self.number = next(SESSIONS)
+        return self.number
+
+    def applock(self, sql, lower):
+        """No lock is held: every request is granted, except the session locks of 'busy'."""
+        def argument(name):
+            found = re.search(r"@%s\s*=\s*N?'?([^',;]*)" % name, sql, re.IGNORECASE)
+            return found.group(1) if found else None
+        event = dict(session=self.session(), tran=self.tran, resource=argument('Resource'),
+                     owner=argument('LockOwner'))
+        if 'sp_releaseapplock' in lower:
+            log(event='release', **event)
+            self.send(done())
+            return
+        timeout = argument('LockTimeout')
+        log(event='applock', mode=argument('LockMode'),
+            timeout=int(timeout) if timeout else None, **event)
+        taken = SCRIPT == 'busy' or (SCRIPT == 'taken' and self.session() > 1)
+        result = -1 if taken and event['owner'] == 'Session' else 0
+        self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
 
     def transaction(self, p):
         request = struct.unpack('<H', p[:2])[0]

@@ -5,6 +5,7 @@
 #include "dm/connection.h"
 #include "dm/fdm.h"
 #include "dm/query.h"
+#include "dm/run_lock.h"
 #include "dm/shared_values.h"
 #include "fakes.h"
 
@@ -171,6 +172,160 @@ TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
     EXPECT_TRUE(outcomes.messages.value(0).contains(
         QStringLiteral("從字元字串轉換日期及/或時間時，轉換失敗。")))
         << outcomes.messages.join(u'\n').toStdString();
+}
+
+// The stand-in holds no lock: it records the requests, and where each check ran. The server
+// ends W101's transaction and the connection is replaced: the run takes its lock again on the
+// new session before the next batch.
+TEST_F(SqlServer, RunLockPerSessionAndEachCheckInsideItsBatchsLockedTransaction)
+{
+    StandIn server(QStringLiteral("rollback"));
+    ASSERT_GT(server.port(), 0);
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::TFDM fdm;
+    dm::FDM = &fdm;
+    struct Unset
+    {
+        ~Unset() { dm::FDM = nullptr; }
+    } unset;
+    fdm.PUB_DB.setConnectionString(server.connectionString());
+    dm::Query adoInSert(&fdm.PUB_DB);
+    FakePeriod period;
+    RecordingBoxes boxes;
+    Outcomes outcomes;
+    {
+        dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+        lock.acquire();
+        BatchRun(adoInSert, period, boxes, &outcomes, &lock).BitBtn1Click();
+    }
+    ASSERT_EQ(outcomes.outcome.size(), 12u);
+
+    const QList<QJsonObject> events = server.events();
+    const auto field = [](const QJsonObject &e, const char *name) {
+        return e[QLatin1String(name)].toVariant().toString();
+    };
+    const auto find = [&](qsizetype from, auto match) {
+        for (qsizetype i = from; i < events.size(); ++i)
+            if (match(events[i]))
+                return i;
+        return qsizetype(-1);
+    };
+    const auto sessionLock = [&](int session) {
+        return find(0, [&](const QJsonObject &e) {
+            return field(e, "event") == "applock" && field(e, "owner") == "Session" &&
+                   e[QLatin1String("session")].toInt() == session;
+        });
+    };
+    const auto firstCheck = [&](int session) {
+        return find(0, [&](const QJsonObject &e) {
+            return field(e, "event") == "check" && e[QLatin1String("session")].toInt() == session;
+        });
+    };
+    // Session 1 until the server ends W101's transaction, session 2 afterwards.
+    const qsizetype first = sessionLock(1), second = sessionLock(2);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0) << "no lock taken on the new connection";
+    EXPECT_LT(first, firstCheck(1));
+    EXPECT_LT(second, firstCheck(2));
+    EXPECT_EQ(field(events[first], "resource"), QStringLiteral("salestotals run C_QVT"));
+    EXPECT_EQ(events[first][QLatin1String("timeout")].toInt(), dm::configuredRunLockWait() * 1000);
+    EXPECT_EQ(events[second][QLatin1String("timeout")].toInt(), 0);
+    const qsizetype release = find(0, [&](const QJsonObject &e) {
+        return field(e, "event") == "release" && e[QLatin1String("session")].toInt() == 2;
+    });
+    EXPECT_GT(release, second);
+
+    int committed = 0;
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        if (field(events[i], "event") != "commit")
+            continue;
+        const QJsonObject summary = events[i][QLatin1String("inserts")].toArray()[0].toObject();
+        const int session = summary[QLatin1String("session")].toInt();
+        const int tran = summary[QLatin1String("tran")].toInt();
+        static const QRegularExpression codeText(QStringLiteral("'([WMY][0-9]{3})'"));
+        const QString code = codeText.match(field(summary, "sql")).captured(1);
+        const auto inThisTransaction = [&](const QJsonObject &e) {
+            return e[QLatin1String("session")].toInt() == session &&
+                   e[QLatin1String("tran")].toInt() == tran;
+        };
+        const qsizetype lock = find(0, [&](const QJsonObject &e) {
+            return field(e, "event") == "applock" && field(e, "owner") == "Transaction" &&
+                   field(e, "resource") == "salestotals batch C_QVT" && inThisTransaction(e);
+        });
+        const qsizetype check = find(0, [&](const QJsonObject &e) {
+            return field(e, "event") == "check" && inThisTransaction(e) &&
+                   field(e, "sql").contains(u'\'' + code + u'\'');
+        });
+        EXPECT_GE(lock, 0) << code.toStdString() << ": no batch lock in its transaction";
+        EXPECT_GT(check, lock) << code.toStdString() << ": no check after the batch lock";
+        EXPECT_LT(check, i);
+        EXPECT_NE(tran, 0);
+        ++committed;
+    }
+    EXPECT_EQ(committed, 11);
+}
+
+// The lock went with the connection that the server's rollback closed, and another run has it
+// now: this run stops before its next batch.
+TEST_F(SqlServer, RunLockTakenMeanwhileEndsTheRun)
+{
+    StandIn server(QStringLiteral("taken"));
+    ASSERT_GT(server.port(), 0);
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::TFDM fdm;
+    dm::FDM = &fdm;
+    struct Unset
+    {
+        ~Unset() { dm::FDM = nullptr; }
+    } unset;
+    fdm.PUB_DB.setConnectionString(server.connectionString());
+    dm::Query adoInSert(&fdm.PUB_DB);
+    FakePeriod period;
+    RecordingBoxes boxes;
+    Outcomes outcomes;
+    dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+    lock.acquire();
+    try {
+        BatchRun(adoInSert, period, boxes, &outcomes, &lock).BitBtn1Click();
+        ADD_FAILURE() << "the run went on without its lock";
+    } catch (const dm::RunBusy &e) {
+        EXPECT_TRUE(e.message().endsWith(
+            QLatin1String(". This run stops here; start it again when the other has ended")))
+            << e.message().toStdString();
+    }
+    EXPECT_EQ(outcomes.outcome.size(), 1u);
+    EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_TRUE(server.events(QStringLiteral("commit")).isEmpty());
+    EXPECT_EQ(server.events(QStringLiteral("check")).size(), 2) << "W101's two checks only";
+}
+
+TEST_F(SqlServer, BusyRunLockNamesTheHolderAndChangesNothing)
+{
+    StandIn server(QStringLiteral("busy"));
+    ASSERT_GT(server.port(), 0);
+    dm::Connection db(dm::Backend::SqlServer, 5);
+    db.setConnectionString(server.connectionString());
+    dm::RunLock lock(db, QStringLiteral("C_QVT"), 7);
+    try {
+        lock.acquire();
+        ADD_FAILURE() << "the lock was taken";
+    } catch (const dm::RunBusy &e) {
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("Another run holds the company database C_QVT: salestotals-batch "
+                                 "(process 4242 on WS07), login EXAMPLE\\clerk, since 2026-12-08 "
+                                 "04:30:12. This run waited 7 s and changed nothing; start it "
+                                 "again when the other has ended"));
+    }
+    lock.release();
+    const QList<QJsonObject> requests = server.events(QStringLiteral("applock"));
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0][QLatin1String("timeout")].toInt(), 7000);
+    EXPECT_EQ(server.events(QStringLiteral("holder")).size(), 1);
+    EXPECT_TRUE(server.events(QStringLiteral("release")).isEmpty());
+    for (const QJsonObject &e : server.events())
+        EXPECT_FALSE(e[QLatin1String("sql")].toString().contains(QLatin1String("Delete")) ||
+                     e[QLatin1String("event")] == QLatin1String("commit"))
+            << QJsonDocument(e).toJson().toStdString();
 }
 
 // Week numbers count from Sunday whatever the login's language; the compiled-in options
