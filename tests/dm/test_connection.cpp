@@ -203,6 +203,27 @@ TEST(EmbeddedConnection, TransactionsCommitAndRollBack)
     EXPECT_FALSE(log.entries.last().ok);
 }
 
+// Another run on the same file: it can write while this connection has read the file (and
+// mapped it), and this connection then reads what was written, not the pages it had.
+TEST(EmbeddedConnection, AnotherConnectionsWritesAreSeen)
+{
+    TestDatabase db;
+    db.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n "
+                           "where i < 5000) insert into COPTC (TC001, TC002, TC031) "
+                           "select '3221', printf('%011d', i), 1 from n"));
+    dm::Query query(&dm::FDM->PUB_DB);
+    query.setSQL(QStringLiteral("select count(*) as n, sum(TC031) as q from COPTC"));
+    query.open();
+    EXPECT_EQ(query.fieldByName(QStringLiteral("q")).asString(), QStringLiteral("5000"));
+    query.close();
+
+    db.exec(QStringLiteral("update COPTC set TC031 = 2 where TC002 = '00000004321'"));
+    db.exec(QStringLiteral("insert into COPTC (TC001, TC002, TC031) values ('3221', 'X', 7)"));
+    query.open();
+    EXPECT_EQ(query.fieldByName(QStringLiteral("n")).asString(), QStringLiteral("5001"));
+    EXPECT_EQ(query.fieldByName(QStringLiteral("q")).asString(), QStringLiteral("5008"));
+}
+
 // A real attempt through unixODBC and FreeTDS to a port where nothing listens.
 TEST(SqlServerConnection, RefusedConnectionFailsWithTheDriversMessage)
 {
