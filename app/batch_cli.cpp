@@ -8,7 +8,14 @@
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSysInfo>
 #include <algorithm>
+#include <cstdlib>
 
 namespace batchcli {
 
@@ -61,6 +68,104 @@ QString oneLine(const QString &message)
     return line.trimmed();
 }
 
+QString periodText(const PeriodSource &period)
+{
+    return QStringLiteral("year %1, month %2, week %3")
+        .arg(period.yearText())
+        .arg(period.month())
+        .arg(period.week());
+}
+
+// The file of --log: each run appends a header, what it printed and its exit status. The log
+// never truncates and never fails the run: one that cannot be written costs one line on
+// standard error.
+class RunLog
+{
+public:
+    RunLog(const QString &path, const QString &program, QTextStream &err)
+        : m_file(path), m_program(program), m_err(err)
+    {
+        // The scheduled task's folder under ProgramData does not exist before its first run.
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            fail(QStringLiteral("its folder cannot be made"));
+        else if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                              QIODevice::Unbuffered))
+            fail(m_file.errorString());
+    }
+
+    // The header, written once the period is known; a run that ends before has none.
+    void begin(const QString &period)
+    {
+        if (m_begun)
+            return;
+        m_begun = true;
+        const QDateTime now = QDateTime::currentDateTime();
+        const int offset = now.offsetFromUtc() / 60;
+        write(QStringLiteral("== %1 %2%3:%4 on %5: %6\n")
+                  .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                       offset < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+                  .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                  .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'))
+                  .arg(QSysInfo::machineHostName(), period));
+    }
+
+    void add(const QString &text)
+    {
+        begin(QStringLiteral("period not determined"));
+        write(text);
+    }
+
+    void end(int status)
+    {
+        begin(QStringLiteral("period not determined"));
+        write(QStringLiteral("== exit status %1\n").arg(status));
+    }
+
+private:
+    void write(const QString &text)
+    {
+        if (!m_file.isOpen())
+            return;
+        const QByteArray bytes = text.toUtf8();
+        if (m_file.write(bytes) != bytes.size()) {
+            fail(m_file.errorString());
+            m_file.close();
+        }
+    }
+
+    void fail(const QString &reason)
+    {
+        m_err << m_program << ": the log " << QDir::toNativeSeparators(m_file.fileName())
+              << " cannot be written (" << reason << "); the run goes on without it" << Qt::endl;
+    }
+
+    QFile m_file;
+    QString m_program;
+    QTextStream &m_err;
+    bool m_begun = false;
+};
+
+// A stream's device that prints to the stream it stands in for and adds the text to the log.
+class LogTee : public QIODevice
+{
+public:
+    LogTee(QTextStream &to, RunLog &log) : m_to(to), m_log(log) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const QString text = QString::fromUtf8(data, size);
+        m_to << text << Qt::flush;
+        m_log.add(text);
+        return size;
+    }
+
+private:
+    QTextStream &m_to;
+    RunLog &m_log;
+};
+
 // The window's start-up up to the proposed period: company code, connection string, today
 // and its week from the calendar. The first statement opens the connection. Throws dm::Error.
 Period startUp(QDate today)
@@ -71,22 +176,26 @@ Period startUp(QDate today)
     return proposedPeriod(CurYear, CurMonth, CurWeek);
 }
 
-int dryRun(const Options &options, QDate today, QTextStream &out)
+int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log)
 {
     // Statements name the company even when nothing else of the start-up runs.
     CompanyCode = QStringLiteral("C_QVT");
     const Period period =
         options.wholePeriodGiven() ? givenPeriod(options) : periodInUse(options, startUp(today));
+    if (log)
+        log->begin(periodText(period) + QStringLiteral(", dry run"));
     printStatements(period, out);
     return AllDoneOrSkipped;
 }
 
 int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
-            const QString &program)
+            const QString &program, RunLog *log)
 {
     // The whole start-up runs also when the options give the period, as the window's does
     // before the operator changes its fields.
     const Period period = periodInUse(options, startUp(today));
+    if (log)
+        log->begin(periodText(period));
     // The emptying and the batches under one lock: no other run empties the tables under
     // this one's batches or counts a batch a second time.
     dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
@@ -119,6 +228,18 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     return printer.failures() > 0 ? BatchFailed : AllDoneOrSkipped;
 }
 
+int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+        const QString &program, RunLog *log)
+{
+    try {
+        return options.dryRun ? dryRun(options, today, out, log)
+                              : fullRun(options, today, out, err, program, log);
+    } catch (const dm::Error &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return CannotStart;
+    }
+}
+
 } // namespace
 
 Options parseArguments(const QStringList &arguments)
@@ -137,7 +258,8 @@ Options parseArguments(const QStringList &arguments)
             value = arg.section(u'=', 1);
         }
         const bool takesValue = name == QLatin1String("--year") ||
-                                name == QLatin1String("--month") || name == QLatin1String("--week");
+                                name == QLatin1String("--month") ||
+                                name == QLatin1String("--week") || name == QLatin1String("--log");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 throw UsageError(QStringLiteral("%1 needs a value").arg(name));
@@ -155,6 +277,10 @@ Options parseArguments(const QStringList &arguments)
             if (options.dryRun)
                 throw UsageError(QStringLiteral("--dry-run is given twice"));
             options.dryRun = true;
+        } else if (name == QLatin1String("--log")) {
+            if (value->isEmpty())
+                throw UsageError(QStringLiteral("--log needs a file name"));
+            setOnce(options.log, name, *value);
         } else if (arg.startsWith(u'-')) {
             throw UsageError(QStringLiteral("unknown option '%1'").arg(arg));
         } else {
@@ -167,7 +293,7 @@ Options parseArguments(const QStringList &arguments)
 QString usageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run]\n"
+               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run] [--log FILE]\n"
                "  or:  %1 --help\n"
                "\n"
                "Runs the twelve summary batches without a window, as the OK button does after\n"
@@ -190,6 +316,12 @@ QString usageText(const QString &program)
                "                and change nothing: no emptying, no completion check, no\n"
                "                insert. It reads the database only for today's week, and not\n"
                "                at all when --year, --month and --week are all given.\n"
+               "  --log FILE    also append the run to FILE: a header line with the date,\n"
+               "                time, host and period, the lines printed (errors included),\n"
+               "                and a last line with the exit status. FILE and its folder\n"
+               "                are created when missing, never truncated; a log that\n"
+               "                cannot be written is reported on standard error and the\n"
+               "                run goes on without it.\n"
                "  -h, --help    print this help\n"
                "\n"
                "Batch lines go to standard output, errors to standard error.\n"
@@ -285,13 +417,18 @@ int runProgram(const QString &program, const QStringList &arguments, QDate today
         out << usageText(program) << Qt::flush;
         return AllDoneOrSkipped;
     }
-    try {
-        return options.dryRun ? dryRun(options, today, out)
-                              : fullRun(options, today, out, err, program);
-    } catch (const dm::Error &e) {
-        err << program << ": " << oneLine(e.message()) << Qt::endl;
-        return CannotStart;
-    }
+    if (!options.log)
+        return run(options, today, out, err, program, nullptr);
+    RunLog log(*options.log, program, err);
+    LogTee outTee(out, log);
+    LogTee errTee(err, log);
+    QTextStream loggedOut(&outTee);
+    QTextStream loggedErr(&errTee);
+    const int status = run(options, today, loggedOut, loggedErr, program, &log);
+    loggedOut.flush();
+    loggedErr.flush();
+    log.end(status);
+    return status;
 }
 
 } // namespace batchcli

@@ -25,6 +25,7 @@ struct Options
     std::optional<int> week;     // 1-53
     bool dryRun = false;
     bool help = false;
+    std::optional<QString> log; // a file each run is appended to
 
     bool wholePeriodGiven() const { return year && month && week; }
 };

@@ -1,5 +1,6 @@
 # The Windows release: the programs with everything they load laid out beside them, as an
-# NSIS installer and as a zip (cpack in the build directory makes both).
+# NSIS installer and as a zip (cpack in the build directory makes both), and as an MSI for
+# per-machine deployment (the msi target, cmake/windows-msi.cmake).
 #
 # SALESTOTALS_WINDOWS_DEMO_DATABASE names a company database (made by the demo database tool of
 # a native build) that an embedded build ships as its data source.
@@ -52,6 +53,7 @@ install(CODE "
 ")
 
 set(package_name salestotals)
+set(msi_database "")
 if(SALESTOTALS_DATABASE STREQUAL "embedded")
     if(SALESTOTALS_WINDOWS_DEMO_DATABASE)
         if(IS_ABSOLUTE "${SALESTOTALS_DATA_SOURCE}")
@@ -61,6 +63,7 @@ if(SALESTOTALS_DATABASE STREQUAL "embedded")
         get_filename_component(db_name "${SALESTOTALS_DATA_SOURCE}" NAME)
         install(FILES ${SALESTOTALS_WINDOWS_DEMO_DATABASE} DESTINATION ./${db_dir}
                 RENAME ${db_name})
+        set(msi_database "${SALESTOTALS_DATA_SOURCE}")
         # The database is the operator's data, not the release's: uninstalling (also the one
         # that runs before a reinstall) keeps a copy in the user's application data, and the
         # next installation puts it back over the shipped demo database.
@@ -91,6 +94,49 @@ if(SALESTOTALS_DATABASE STREQUAL "embedded")
 else()
     set(package_name salestotals-${SALESTOTALS_DATABASE})
 endif()
+
+# The weekly task for the Task Scheduler, beside the programs of a per-machine installation
+# (the MSI's folder under Program Files). schtasks reads a definition in UTF-16 reliably.
+find_program(SALESTOTALS_ICONV iconv REQUIRED)
+set(SALESTOTALS_TASK_PACKAGE ${package_name})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/salestotals-batch-task.xml.in
+               ${CMAKE_BINARY_DIR}/salestotals-batch-task.utf8.xml @ONLY)
+set(task_xml ${CMAKE_BINARY_DIR}/salestotals-batch-task.xml)
+execute_process(COMMAND ${SALESTOTALS_ICONV} -f UTF-8 -t UTF-16
+                        ${CMAKE_BINARY_DIR}/salestotals-batch-task.utf8.xml
+                OUTPUT_FILE ${task_xml} RESULT_VARIABLE status)
+file(READ ${task_xml} bom LIMIT 2 HEX)
+if(status OR NOT bom STREQUAL "fffe")
+    message(FATAL_ERROR "converting the task definition to UTF-16 (little-endian, with BOM) failed")
+endif()
+install(FILES ${task_xml} DESTINATION .)
+
+# The MSI: per machine under Program Files\${package_name}. Each backend keeps its upgrade code
+# for ever, so that any later version (also a site's own build) replaces the installed one.
+find_program(SALESTOTALS_WIXL wixl)
+if(SALESTOTALS_DATABASE STREQUAL "embedded")
+    set(upgrade_code D507A68C-5236-4566-956E-DD029E36467C)
+else()
+    set(upgrade_code B32283B3-9B2D-4E8C-8F97-278B7EEF5884)
+endif()
+set(msi_version ${PROJECT_VERSION})
+if(msi_version MATCHES "^[0-9]+\\.[0-9]+$")
+    string(APPEND msi_version ".0")
+endif()
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi-settings.cmake CONTENT [[
+set(MSI_BUILD_DIR "@CMAKE_BINARY_DIR@")
+set(MSI_NAME "@package_name@")
+set(MSI_VERSION "@msi_version@")
+set(MSI_UPGRADE_CODE "@upgrade_code@")
+set(MSI_DATABASE "@msi_database@")
+set(MSI_OUTPUT "@CMAKE_BINARY_DIR@/@package_name@-@PROJECT_VERSION@-win64.msi")
+set(MSI_WIXL "@SALESTOTALS_WIXL@")
+]] @ONLY)
+add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -DSETTINGS=${CMAKE_BINARY_DIR}/msi-settings.cmake
+            -P ${PROJECT_SOURCE_DIR}/cmake/windows-msi.cmake
+    COMMENT "Making ${package_name}-${PROJECT_VERSION}-win64.msi" VERBATIM)
+add_dependencies(msi salestotals salestotals-batch salestotals-demo-db)
 
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_PACKAGE_NAME salestotals)

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -209,6 +210,46 @@ TEST(Program, CannotStart)
     }
 }
 
+// Each run is appended: header, the printed lines, exit status. A log that cannot be written
+// costs one line on standard error and nothing else.
+TEST(Program, LogAppendsEachRunAndNeverFailsIt)
+{
+    TestDatabase db;
+    fill(db);
+    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const QString log = QDir(directoryOf(db)).filePath(QStringLiteral("logs/batch.log"));
+    // A path below a file: no folder can be made there, not even by root.
+    const QString unwritable = db.path() + QStringLiteral("/batch.log");
+    const Outcome unlogged = program.run(wholePeriod() + QStringList{"--log", unwritable});
+    EXPECT_EQ(unlogged.status, 0);
+    EXPECT_EQ(unlogged.lines.size(), 12);
+    EXPECT_EQ(unlogged.err.count(u'\n'), 1) << unlogged.err.toStdString();
+    EXPECT_TRUE(unlogged.err.startsWith(
+        QStringLiteral("salestotals-batch: the log %1 cannot be written").arg(unwritable)))
+        << unlogged.err.toStdString();
+
+    const Outcome first = program.run(wholePeriod() + QStringList{"--log", log});
+    EXPECT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_EQ(first.lines.size(), 12);
+    db.exec(QStringLiteral("DROP TABLE COPTG"));
+    const Outcome second = program.run(wholePeriod() + QStringList{"--log=" + log});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_TRUE(first.err.isEmpty() && second.err.isEmpty()) << second.err.toStdString();
+
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList logged = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    const QRegularExpression header(
+        QStringLiteral("^== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d\\d:\\d\\d on .+: "
+                       "year 2024, month 6, week 23$"));
+    ASSERT_EQ(logged.size(), 2 * 14) << logged.join(u'\n').toStdString();
+    for (const auto &[at, outcome, status] : {std::tuple{0, first, 0}, std::tuple{14, second, 1}}) {
+        EXPECT_TRUE(header.match(logged[at]).hasMatch()) << logged[at].toStdString();
+        EXPECT_EQ(logged.mid(at + 1, 12), outcome.lines);
+        EXPECT_EQ(logged[at + 13], QStringLiteral("== exit status %1").arg(status));
+    }
+}
+
 TEST(Program, UnreachableSqlServerCannotStart)
 {
     QTemporaryDir dir;
@@ -232,7 +273,8 @@ TEST(Program, BadOptionsAreUsageErrors)
     const Program withoutDatabase(BATCH_EMBEDDED, empty.path());
     const QList<QStringList> bad{
         {"--year", "24"}, {"--month", "13"}, {"--week", "0"}, {"--week", "54"},
-        {"--year"},       {"--verbose"},     {"2024"},        {"--dry-run", "--month", "May"}};
+        {"--year"},       {"--verbose"},     {"2024"},        {"--dry-run", "--month", "May"},
+        {"--log"},        {"--log="}};
     for (const QStringList &args : bad) {
         for (const Program *program : {&withDatabase, &withoutDatabase}) {
             const Outcome o = program->run(args);

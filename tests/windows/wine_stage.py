@@ -4,11 +4,13 @@
 Installs the installer silently into a fresh Wine prefix on a virtual X server, then works the
 installed window as an operator does (with today pinned), runs the installed batch program in
 its three outcomes beside the native one, and starts a sqlserver build against a closed port.
+In a second fresh prefix it installs, upgrades and removes the MSI as an administrator does
+with msiexec, registers the weekly task and runs the task's command line.
 The window is driven and read with the end-to-end machinery of tests/e2e/e2e.py; here it runs
 under Wine, whose X windows carry no Qt window ids, so windows are matched by order and title.
 
     wine_stage.py --installer EXE --zip ZIP --sqlserver DIR --plugins DIR --linux-batch PROGRAM
-                  --demo-db FILE --work DIR
+                  --demo-db FILE --msi MSI --msi-older MSI --msi-embedded MSI --work DIR
 
 Prints which checks passed. Exit status: 0 when all passed, 1 otherwise.
 """
@@ -183,6 +185,39 @@ def same_tables(windows_db, linux_db, what):
     return len(got["FADMXX"])
 
 
+def msiexec(wine, action, package):
+    result = wine.run(["msiexec", action, windows_path(package), "/qn"], timeout=WINE_TIMEOUT)
+    check(result.returncode == 0,
+          f"msiexec {action} {os.path.basename(package)} ended with {result.returncode}")
+    run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
+
+
+def products(wine):
+    """(name, version) of each installed product of ours, from the uninstall registrations."""
+    out = wine.run(["reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
+                    "/s"]).stdout
+    entries = []
+    for line in out.splitlines():
+        if line.startswith("HKEY_"):
+            entries.append({})
+        elif entries and len(line.split(None, 2)) == 3:
+            name, _, value = line.split(None, 2)
+            entries[-1][name] = value
+    return sorted((e.get("DisplayName"), e.get("DisplayVersion")) for e in entries
+                  if e.get("DisplayName", "").startswith("salestotals"))
+
+
+def tree(folder):
+    """The files below a folder, as paths relative to it with '/'."""
+    return {os.path.relpath(os.path.join(root, name), folder).replace(os.sep, "/")
+            for root, _, names in os.walk(folder) for name in names}
+
+
+def start_menu(wine, name):
+    return glob.glob(os.path.join(wine.drive_c(), "**", "Start Menu", "Programs", name,
+                                  "salestotals.lnk"), recursive=True)
+
+
 # ---- the checks ------------------------------------------------------------------------------
 
 class Stage:
@@ -190,6 +225,8 @@ class Stage:
         self.args = args
         self.results = []
         self.install_dir = None
+        self.msi_dir = None
+        self.msi_files = None
 
     def step(self, name, function):
         started = time.monotonic()
@@ -305,14 +342,14 @@ class Stage:
         both("no database", [], 2, os.remove)
         return f"exit 0, 2, 1, 2 as native; {rows} summary rows equal"
 
-    def sqlserver(self, wine, display):
+    def sqlserver(self, wine, display, folder, name="sqlserver"):
         """A sqlserver build reaches the machine's FreeTDS through Wine's ODBC; the closed port's
         message is in the box and the window still opens."""
-        artifacts = self.artifacts("sqlserver")
-        batch = wine.run([os.path.join(self.args.sqlserver, "salestotals-batch.exe")])
+        artifacts = self.artifacts(name)
+        batch = wine.run([os.path.join(folder, "salestotals-batch.exe")])
         check(batch.returncode == 2 and "FreeTDS" in batch.stderr,
               f"the sqlserver batch ended with {batch.returncode}: {batch.stderr!r}")
-        with WineProgram(os.path.join(self.args.sqlserver, "salestotals.exe"), wine, display,
+        with WineProgram(os.path.join(folder, "salestotals.exe"), wine, display,
                          artifacts, self.args.plugins) as program:
             box = program.wait_for_box(timeout=120)
             check((box.title, box.icon, box.buttons) == (program.title, "critical", ["OK"]),
@@ -351,6 +388,109 @@ class Stage:
         check(not os.path.exists(kept[0]), "the kept copy stayed after it was put back")
         return f"the database kept ({len(written['FADMXX'])} summary rows) and put back"
 
+    # ---- the MSI, per machine, in a prefix of its own --------------------------------------
+
+    def msi_install(self, wine):
+        """An older version, then this one over it: one installation, this version's, holding
+        what the build's install rules lay out, with its Start-menu shortcut."""
+        wine.boot()
+        msiexec(wine, "/i", self.args.msi_older)
+        check(products(wine) == [("salestotals-sqlserver", "0.9.0")],
+              f"after installing the older MSI: {products(wine)}")
+        msiexec(wine, "/i", self.args.msi)
+        check(products(wine) == [("salestotals-sqlserver", "1.0.0")],
+              f"after the upgrade, installed: {products(wine)}")
+        downgrade = wine.run(["msiexec", "/i", windows_path(self.args.msi_older), "/qn"],
+                             timeout=WINE_TIMEOUT)
+        check(downgrade.returncode != 0 and products(wine) == [("salestotals-sqlserver", "1.0.0")],
+              f"installing the older MSI over the newer ended with {downgrade.returncode}, "
+              f"leaving {products(wine)}")
+        self.msi_dir = os.path.join(wine.drive_c(), "Program Files", "salestotals-sqlserver")
+        installed = tree(self.msi_dir)
+        laid_out = tree(self.args.sqlserver)
+        check(installed == laid_out, f"installed files differ from the install rules' layout: "
+              f"only installed {sorted(installed - laid_out)}, "
+              f"only laid out {sorted(laid_out - installed)}")
+        check(start_menu(wine, "salestotals-sqlserver"), "no Start-menu shortcut")
+        self.msi_files = installed
+        return (f"0.9.0 then 1.0.0: one installation, {len(installed)} files; the downgrade "
+                f"refused ({downgrade.returncode})")
+
+    def msi_remove(self, wine):
+        """msiexec /x removes every file, the folder, the shortcut and the registration."""
+        msiexec(wine, "/x", self.args.msi)
+        left = [f for f in self.msi_files if os.path.exists(os.path.join(self.msi_dir, f))]
+        check(not left, f"left after msiexec /x: {left}")
+        check(not os.path.exists(self.msi_dir), f"{self.msi_dir} is still there")
+        check(not start_menu(wine, "salestotals-sqlserver"), "the shortcut is still there")
+        check(products(wine) == [], f"still registered: {products(wine)}")
+        return f"{len(self.msi_files)} files, the folder and the shortcut removed"
+
+    def task(self, wine):
+        """The embedded MSI's task definition registered with schtasks, and its command line run
+        by hand (Wine runs no scheduled task): the log gets a header and the twelve lines."""
+        msiexec(wine, "/i", self.args.msi_embedded)
+        folder = os.path.join(wine.drive_c(), "Program Files", "salestotals")
+        with zipfile.ZipFile(self.args.zip) as z:
+            zipped = {n.split("/", 1)[1] for n in z.namelist() if "/" in n and not n.endswith("/")}
+        installed = tree(folder)
+        check(installed == zipped - {"QVT.sqlite"},
+              f"the embedded MSI installed {sorted(installed ^ (zipped - {'QVT.sqlite'}))} "
+              "unlike the zip (without the database)")
+        # The database is the site's, put in place by the administrator.
+        shutil.copy2(self.args.demo_db, os.path.join(folder, "QVT.sqlite"))
+
+        definition = os.path.join(folder, "salestotals-batch-task.xml")
+        created = wine.run(["schtasks", "/create", "/tn", "salestotals-batch", "/xml",
+                            windows_path(definition)])
+        check(created.returncode == 0, f"schtasks /create ended with {created.returncode}")
+        # Wine's schtasks has no /query; /change finds a task by name or fails.
+        found = wine.run(["schtasks", "/change", "/tn", "salestotals-batch", "/enable"])
+        missing = wine.run(["schtasks", "/change", "/tn", "salestotals-batch-none", "/enable"])
+        check((found.returncode, missing.returncode != 0) == (0, True),
+              f"schtasks /change found the task: {found.returncode}, a missing one: "
+              f"{missing.returncode}")
+        registered = os.path.join(wine.drive_c(), "windows", "system32", "tasks",
+                                  "salestotals-batch")
+        check(os.path.exists(registered), "no registered task file")
+
+        with open(definition, encoding="utf-16") as f:
+            xml = f.read()
+        command, arguments, workdir = (
+            re.search(f"<{tag}>(.*?)</{tag}>", xml).group(1)
+            for tag in ("Command", "Arguments", "WorkingDirectory"))
+        check("<Monday />" in xml and "T04:30:00<" in xml, "the task is not weekly on Mondays at 04:30")
+        script = os.path.join(self.args.work, "task.cmd")
+        with open(script, "w", newline="\r\n") as f:
+            f.write(f'@echo off\ncd /d "{workdir}"\n{command} {arguments}\n')
+        ran = wine.run(["cmd", "/c", windows_path(script)], timeout=300)
+        check(ran.returncode == 0, f"the task's command line ended with {ran.returncode}: "
+              f"{ran.stderr.strip()!r}")
+        printed = [line for line in ran.stdout.splitlines() if line.strip()]
+        log_file = os.path.join(wine.drive_c(), "ProgramData", "salestotals",
+                                "salestotals-batch.log")
+        check(os.path.exists(log_file), f"no log in {log_file}")
+        with open(log_file, encoding="utf-8") as f:
+            logged = f.read().splitlines()
+        check(len(logged) == 14, f"the log has {len(logged)} lines, not 14: {logged!r}")
+        check(re.fullmatch(r"== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d on \S+: "
+                           r"year 2026, month 12, week 49", logged[0]),
+              f"the log's header is {logged[0]!r}")
+        check(logged[1:13] == printed, f"the log's lines {logged[1:13]!r} are not the printed "
+              f"ones {printed!r}")
+        check(all(re.fullmatch(r"[WMY]\d{3} done \d+ rows? \d+ ms", line) for line in printed)
+              and [line[:4] for line in printed] == CODES,
+              f"not the twelve batches done: {printed!r}")
+        check(logged[13] == "== exit status 0", f"the log ends with {logged[13]!r}")
+
+        removed = wine.run(["schtasks", "/delete", "/tn", "salestotals-batch", "/f"])
+        check(removed.returncode == 0 and not os.path.exists(registered),
+              f"schtasks /delete ended with {removed.returncode}")
+        msiexec(wine, "/x", self.args.msi_embedded)
+        check(os.listdir(folder) == ["QVT.sqlite"],
+              f"after msiexec /x the folder holds {os.listdir(folder)}, not only the database")
+        return f"{logged[0]}; 12 lines, exit status 0; the database kept after /x"
+
     def report(self):
         print("\nWindows stage under Wine:")
         for name, passed, detail, seconds in self.results:
@@ -364,7 +504,8 @@ def overdue(signum, frame):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ["installer", "zip", "sqlserver", "plugins", "linux-batch", "demo-db", "work"]:
+    for option in ["installer", "zip", "sqlserver", "plugins", "linux-batch", "demo-db", "msi",
+                   "msi-older", "msi-embedded", "work"]:
         parser.add_argument(f"--{option}", required=True)
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)
@@ -385,11 +526,21 @@ def main():
             if stage.install_dir:
                 stage.step("window", lambda: stage.window(wine, display))
                 stage.step("batch", lambda: stage.batch(wine))
-            stage.step("sqlserver", lambda: stage.sqlserver(wine, display))
+            stage.step("sqlserver", lambda: stage.sqlserver(wine, display, args.sqlserver))
             if stage.install_dir:
                 stage.step("uninstall", lambda: stage.uninstall(wine))
         finally:
             wine.end()
+        machine = Wine(os.path.join(args.work, "msi-prefix"), display)
+        try:
+            stage.step("msi", lambda: stage.msi_install(machine))
+            if stage.msi_files:
+                stage.step("msi-window", lambda: stage.sqlserver(
+                    machine, display, stage.msi_dir, "msi-window"))
+                stage.step("msi-remove", lambda: stage.msi_remove(machine))
+            stage.step("task", lambda: stage.task(machine))
+        finally:
+            machine.end()
     signal.alarm(0)
     return 0 if stage.report() else 1
 
