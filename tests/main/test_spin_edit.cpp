@@ -268,12 +268,14 @@ TEST_F(SpinEditTest, AHeldButtonRepeatsAfter400MsThenEvery100Ms)
     QTest::mouseRelease(spin->upButton(), Qt::LeftButton);
     const qint64 released = clock.elapsed();
     ASSERT_GE(stepTimes.size(), 3);
-    // Timers may fire up to 5% early and, on a busy machine, late; the pattern must hold.
+    // Timers may fire up to 5% early and, on a busy machine, late; the pattern must hold. The
+    // button restarts its timer before it steps, so a step held up on a loaded machine makes
+    // the next gap look shorter; the count below bounds the rate over the whole press.
     EXPECT_GE(stepTimes.first(), 380);
     EXPECT_LT(stepTimes.first(), 700);
     for (int i = 1; i + 1 < stepTimes.size(); ++i) {
         const qint64 gap = stepTimes[i] - stepTimes[i - 1];
-        EXPECT_GE(gap, 95) << "repeat " << i;
+        EXPECT_GE(gap, 80) << "repeat " << i;
         EXPECT_LT(gap, 300) << "repeat " << i;
     }
     // The release itself is the last step.
