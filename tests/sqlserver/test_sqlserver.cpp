@@ -130,24 +130,36 @@ TEST_F(SqlServer, ItemNamesArriveWholeInTheCLocale)
     EXPECT_EQ(items.fieldByName(QStringLiteral("FL000")).asString(), QStringLiteral("40"));
 }
 
+// The data module on the stand-in, and an OK press with its boxes answered and its outcomes
+// written down.
+struct PressOk
+{
+    explicit PressOk(const StandIn &server)
+    {
+        CompanyCode = QStringLiteral("C_QVT");
+        dm::FDM = &fdm;
+        fdm.PUB_DB.setConnectionString(server.connectionString());
+    }
+    ~PressOk() { dm::FDM = nullptr; }
+    void run(dm::RunLock *lock = nullptr)
+    {
+        BatchRun(adoInSert, period, boxes, &outcomes, lock).BitBtn1Click();
+    }
+
+    dm::TFDM fdm;
+    dm::Query adoInSert{&fdm.PUB_DB};
+    FakePeriod period;
+    RecordingBoxes boxes;
+    Outcomes outcomes;
+};
+
 // The server ends the first batch's transaction (error 241), so its ROLLBACK finds none.
 TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
 {
     StandIn server(QStringLiteral("rollback"));
     ASSERT_GT(server.port(), 0);
-    CompanyCode = QStringLiteral("C_QVT");
-    dm::TFDM fdm;
-    dm::FDM = &fdm;
-    struct Unset
-    {
-        ~Unset() { dm::FDM = nullptr; }
-    } unset;
-    fdm.PUB_DB.setConnectionString(server.connectionString());
-    dm::Query adoInSert(&fdm.PUB_DB);
-    FakePeriod period;
-    RecordingBoxes boxes;
-    Outcomes outcomes;
-    BatchRun(adoInSert, period, boxes, &outcomes).BitBtn1Click();
+    PressOk press(server);
+    press.run();
 
     std::map<QString, int> committed; // completion rows by batch code
     for (const QJsonObject &commit : server.events(QStringLiteral("commit"))) {
@@ -160,18 +172,18 @@ TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
         const QString code = codeText.match(completion).captured(1);
         ++committed[code];
     }
-    ASSERT_EQ(outcomes.outcome.size(), 12u);
+    ASSERT_EQ(press.outcomes.outcome.size(), 12u);
     int failed = 0;
-    for (const auto &[code, outcome] : outcomes.outcome) {
+    for (const auto &[code, outcome] : press.outcomes.outcome) {
         failed += outcome == "failed";
         EXPECT_EQ(committed[code], outcome == "done" ? 1 : 0)
             << code.toStdString() << " " << outcome;
     }
     EXPECT_EQ(failed, 1);
-    EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
-    EXPECT_TRUE(outcomes.messages.value(0).contains(
+    EXPECT_EQ(press.outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_TRUE(press.outcomes.messages.value(0).contains(
         QStringLiteral("從字元字串轉換日期及/或時間時，轉換失敗。")))
-        << outcomes.messages.join(u'\n').toStdString();
+        << press.outcomes.messages.join(u'\n').toStdString();
 }
 
 // The stand-in holds no lock: it records the requests, and where each check ran. The server
@@ -181,24 +193,13 @@ TEST_F(SqlServer, RunLockPerSessionAndEachCheckInsideItsBatchsLockedTransaction)
 {
     StandIn server(QStringLiteral("rollback"));
     ASSERT_GT(server.port(), 0);
-    CompanyCode = QStringLiteral("C_QVT");
-    dm::TFDM fdm;
-    dm::FDM = &fdm;
-    struct Unset
+    PressOk press(server);
     {
-        ~Unset() { dm::FDM = nullptr; }
-    } unset;
-    fdm.PUB_DB.setConnectionString(server.connectionString());
-    dm::Query adoInSert(&fdm.PUB_DB);
-    FakePeriod period;
-    RecordingBoxes boxes;
-    Outcomes outcomes;
-    {
-        dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+        dm::RunLock lock(press.fdm.PUB_DB, CompanyCode);
         lock.acquire();
-        BatchRun(adoInSert, period, boxes, &outcomes, &lock).BitBtn1Click();
+        press.run(&lock);
     }
-    ASSERT_EQ(outcomes.outcome.size(), 12u);
+    ASSERT_EQ(press.outcomes.outcome.size(), 12u);
 
     const QList<QJsonObject> events = server.events();
     const auto field = [](const QJsonObject &e, const char *name) {
@@ -271,30 +272,19 @@ TEST_F(SqlServer, RunLockTakenMeanwhileEndsTheRun)
 {
     StandIn server(QStringLiteral("taken"));
     ASSERT_GT(server.port(), 0);
-    CompanyCode = QStringLiteral("C_QVT");
-    dm::TFDM fdm;
-    dm::FDM = &fdm;
-    struct Unset
-    {
-        ~Unset() { dm::FDM = nullptr; }
-    } unset;
-    fdm.PUB_DB.setConnectionString(server.connectionString());
-    dm::Query adoInSert(&fdm.PUB_DB);
-    FakePeriod period;
-    RecordingBoxes boxes;
-    Outcomes outcomes;
-    dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+    PressOk press(server);
+    dm::RunLock lock(press.fdm.PUB_DB, CompanyCode);
     lock.acquire();
     try {
-        BatchRun(adoInSert, period, boxes, &outcomes, &lock).BitBtn1Click();
+        press.run(&lock);
         ADD_FAILURE() << "the run went on without its lock";
     } catch (const dm::RunBusy &e) {
         EXPECT_TRUE(e.message().endsWith(
             QLatin1String(". This run stops here; start it again when the other has ended")))
             << e.message().toStdString();
     }
-    EXPECT_EQ(outcomes.outcome.size(), 1u);
-    EXPECT_EQ(outcomes.outcome[QStringLiteral("W101")], "failed");
+    EXPECT_EQ(press.outcomes.outcome.size(), 1u);
+    EXPECT_EQ(press.outcomes.outcome[QStringLiteral("W101")], "failed");
     EXPECT_TRUE(server.events(QStringLiteral("commit")).isEmpty());
     EXPECT_EQ(server.events(QStringLiteral("check")).size(), 2) << "W101's two checks only";
 }
