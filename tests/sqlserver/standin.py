@@ -4,7 +4,12 @@
 It answers FreeTDS's login and the few statements salestotals sends, from the script named
 on the command line, and appends what the client sent (and what it kept as committed) to a
 log of JSON lines. It prints its port on the first line of standard output, and ends when
-its standard input does (its test is gone).
+its standard input does (its test is gone); a line 'drop' on it breaks every session.
+
+It models what the run lock relies on, as SQL Server documents it: each session's
+@@TRANCOUNT (TDS transaction-manager requests, IMPLICIT_TRANSACTIONS, BEGIN/COMMIT/ROLLBACK),
+application locks owned by a transaction or a session, and the summary and completion rows
+that count only once committed, keyed by batch code (the cases use one period).
 
 --realm DIR makes a Kerberos realm in DIR first (see Realm) and accepts integrated logins
 with its service keytab; --tls DIR requires encryption (see certificates).
@@ -37,6 +42,21 @@ SESSIONS = itertools.count(1)
 # Script 'busy': another session holds every session lock, and the server says who. Script
 # 'taken': as 'rollback', and another session takes the lock once the first connection ends.
 HOLDER = ('WS07', 'EXAMPLE\\clerk', 'salestotals-batch (process 4242 on WS07)|2026-12-08 04:30:12')
+# The model, under STATE: application locks (resource -> (session, owner)), the batch codes of
+# the committed rows of the two tables, the sessions connected. PHANTOM is another client's
+# session, which never lets go.
+STATE = threading.Condition()
+PHANTOM = object()
+RUN_LOCK = 'salestotals run C_QVT'
+LOCKS = {RUN_LOCK: (PHANTOM, 'Session')} if SCRIPT == 'busy' else {}
+TABLES = {'fadmxx': [], 'fadmxy': []}
+LIVE = set()
+# What moves @@TRANCOUNT, and the statements that open a transaction in implicit mode.
+WORDS = re.compile(r"set implicit_transactions (on|off)|if @@trancount > 0 (commit|rollback)"
+                   r"(?: tran(?:saction)?)?|\bbegin tran(?:saction)?\b|\b(commit|rollback)"
+                   r"(?: tran(?:saction)?)?\b|\bsp_getapplock\b|\bsp_releaseapplock\b|"
+                   r"\bapplock_mode\b|\b(?:alter|create|delete|drop|fetch|grant|insert|open|"
+                   r"revoke|select|truncate|update)\b")
 
 
 def log(**event):
@@ -117,7 +137,9 @@ class Session:
     def __init__(self, sock):
         self.sock = sock
         self.tran = 0  # transaction descriptor, 0 when none
-        self.pending = []
+        self.trancount = 0  # @@TRANCOUNT
+        self.implicit = False  # SET IMPLICIT_TRANSACTIONS
+        self.pending, self.deletes = [], []  # rows inserted, tables emptied: not committed
         self.next_tran = 1
         self.tls = None  # once the handshake is done: TDS packets go inside TLS records
         self.plain = b''
@@ -180,11 +202,17 @@ class Session:
             return
         if not self.login(payload):
             return
+        with STATE:
+            LIVE.add(self)
+        try:
+            self.requests()
+        finally:
+            self.close()
+
+    def requests(self):
         while True:
             kind, payload = self.read_message()
             if kind is None:
-                if self.pending:
-                    log(event='rollback', inserts=self.pending, why='disconnect')
                 return
             if kind == 1:
                 self.batch(payload[struct.unpack('<I', payload[:4])[0]:].decode('utf-16-le'))
@@ -299,9 +327,40 @@ class Session:
         self.statement(sql, [])
 
     def statement(self, sql, values):
+        """Runs the words that move the model in their order, then answers the batch."""
         lower = ' '.join(sql.lower().split())
-        if 'sp_getapplock' in lower or 'sp_releaseapplock' in lower:
-            self.applock(sql, lower)
+        result = None
+        for m in WORDS.finditer(lower):
+            word = m.group(0)
+            if word.startswith('set implicit'):
+                self.implicit = m.group(1) == 'on'
+            elif word.startswith('if @@trancount'):
+                if self.trancount:
+                    self.end(m.group(2) == 'commit', 'statement')
+            elif word.startswith('begin'):  # implicit mode opens its own one first
+                self.trancount += 2 if self.implicit and not self.trancount else 1
+                self.tran = self.tran or self.new_tran()
+            elif m.group(3):
+                if not self.trancount:
+                    return self.no_begin(m.group(3))
+                if m.group(3) == 'commit' and self.trancount > 1:
+                    self.trancount -= 1
+                else:
+                    self.end(m.group(3) == 'commit', 'statement')
+            elif word == 'sp_getapplock':
+                result = self.getapplock(sql)
+            elif word == 'sp_releaseapplock':
+                self.releaseapplock(sql)
+            elif word == 'applock_mode':
+                return self.send(result_set([('mode', 32)], [[self.applock_mode(sql)]],
+                                            LATIN_COLLATION))
+            elif self.implicit and not self.trancount:
+                self.tran, self.trancount = self.new_tran(), 1
+        self.answer(sql, lower, values, result)
+
+    def answer(self, sql, lower, values, result):
+        if result is not None:
+            self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
         elif 'dm_tran_locks' in lower:
             log(event='holder', session=self.session())
             columns = [('host_name', 30), ('login_name', 30), ('holder', 128)]
@@ -315,78 +374,163 @@ class Session:
             self.send(result_set([('DT002', None)], [[50]], LATIN_COLLATION))
         elif 'from fadmxy' in lower and lower.startswith('select'):
             log(event='check', session=self.session(), tran=self.tran, sql=sql)
-            self.send(result_set([('XY001', 10)], [], LATIN_COLLATION))
+            code = batch_code(lower)
+            rows = [[code]] if code in self.visible('fadmxy') else []
+            self.send(result_set([('XY001', 10)], rows, LATIN_COLLATION))
         elif lower.startswith('insert'):
-            self.insert(sql, values)
+            self.insert(sql, lower, values)
+        elif lower.startswith('delete from fadmx'):
+            self.deletes.append(lower.split()[2])
+            if not self.trancount:
+                self.end(True, 'autocommit')
+            self.send(done(0))
         else:
             self.send(done())
 
-    def insert(self, sql, values):
+    def visible(self, table):
+        """Batch codes of the table's rows as this session sees them."""
+        with STATE:
+            rows = [] if table in self.deletes else list(TABLES[table])
+        return rows + [r['code'] for r in self.pending if r['table'] == table]
+
+    def insert(self, sql, lower, values):
         global TRANS_FAILS
         if SCRIPT in ('rollback', 'taken') and TRANS_FAILS and self.tran:
             TRANS_FAILS -= 1
             ended = envchange(10, b'\x00', b'\x08' + struct.pack('<Q', self.tran))
-            log(event='rollback', inserts=self.pending, why='error 241')
-            self.pending, self.tran = [], 0
+            self.end(False, 'error 241')
             self.send(error(241, MESSAGE_241) + ended + done(error=True))
             return
-        row = {'sql': sql, 'values': values, 'session': self.session(), 'tran': self.tran}
-        if self.tran:
-            self.pending.append(row)
-        else:
-            log(event='commit', inserts=[row], why='autocommit')
+        table, code = lower.split()[2].split('(')[0], batch_code(lower)
+        if table == 'fadmxy' and code in self.visible(table):  # the unique key
+            self.send(error(2627, "Violation of UNIQUE KEY constraint 'UQ_FADMXY_Batch'. Cannot "
+                            "insert duplicate key in object 'dbo.FADMXY'.", 14) + done(error=True))
+            return
+        self.pending.append({'sql': sql, 'values': values, 'session': self.session(),
+                             'tran': self.tran, 'table': table, 'code': code})
+        if not self.trancount:
+            self.end(True, 'autocommit')
         self.send(done(3))
+
+    def end(self, commit, why):
+        """Commit or rollback: the rows count only now; the transaction's locks go."""
+        with STATE:
+            if commit:
+                for table in self.deletes:
+                    TABLES[table] = []
+                for row in self.pending:
+                    TABLES[row['table']].append(row['code'])
+            run_lock = any(r.startswith('salestotals run') and h == (self, 'Session')
+                           for r, h in LOCKS.items())
+            self.free('Transaction')
+        log(event='commit' if commit else 'rollback', inserts=self.pending, deletes=self.deletes,
+            why=why, run_lock=run_lock)
+        self.pending, self.deletes, self.trancount, self.tran = [], [], 0, 0
+
+    def free(self, owner=None):
+        """Under STATE: the session's locks of that owner (all of them without one)."""
+        for resource, holder in list(LOCKS.items()):
+            if holder[0] is self and owner in (None, holder[1]):
+                del LOCKS[resource]
+        STATE.notify_all()
+
+    def close(self):
+        if self.trancount:
+            self.end(False, 'disconnect')
+        with STATE:
+            self.free()
+            LIVE.discard(self)
+        log(event='session-end', session=self.session())
+
+    def no_begin(self, verb):
+        number = 3902 if verb == 'commit' else 3903
+        self.send(error(number, 'The %s TRANSACTION request has no corresponding BEGIN '
+                        'TRANSACTION.' % verb.upper()) + done(error=True))
 
     def session(self):
         """A number per connection, in the order of their first statements."""
         if not hasattr(self, 'number'):
             self.number = next(SESSIONS)
+            if SCRIPT == 'taken' and self.number == 2:  # another run took it meanwhile
+                with STATE:
+                    LOCKS[RUN_LOCK] = (PHANTOM, 'Session')
         return self.number
 
-    def applock(self, sql, lower):
-        """No lock is held: every request is granted, except the session locks of 'busy'."""
-        def argument(name):
-            found = re.search(r"@%s\s*=\s*N?'?([^',;]*)" % name, sql, re.IGNORECASE)
-            return found.group(1) if found else None
-        event = dict(session=self.session(), tran=self.tran, resource=argument('Resource'),
-                     owner=argument('LockOwner'))
-        if 'sp_releaseapplock' in lower:
-            log(event='release', **event)
-            self.send(done())
-            return
-        timeout = argument('LockTimeout')
-        log(event='applock', mode=argument('LockMode'),
-            timeout=int(timeout) if timeout else None, **event)
-        taken = SCRIPT == 'busy' or (SCRIPT == 'taken' and self.session() > 1)
-        result = -1 if taken and event['owner'] == 'Session' else 0
-        self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
+    def getapplock(self, sql):
+        """Granted at once, or when the holder lets go within the timeout; -1 when it does
+        not; -999 for a transaction's lock outside a transaction."""
+        resource, owner = argument(sql, 'Resource'), argument(sql, 'LockOwner') or 'Transaction'
+        timeout = int(argument(sql, 'LockTimeout') or 0)
+        log(event='applock', mode=argument(sql, 'LockMode'), timeout=timeout,
+            session=self.session(), tran=self.tran, resource=resource, owner=owner)
+        if owner == 'Transaction' and not self.trancount:
+            return -999
+        deadline, waited = time.monotonic() + timeout / 1000, False
+        with STATE:
+            while LOCKS.get(resource, (self,))[0] is not self:
+                left = deadline - time.monotonic()
+                if LOCKS[resource][0] is PHANTOM or left <= 0:
+                    return -1
+                STATE.wait(left)
+                waited = True
+            LOCKS[resource] = (self, owner)
+        return 1 if waited else 0
+
+    def releaseapplock(self, sql):
+        resource = argument(sql, 'Resource')
+        log(event='release', session=self.session(), tran=self.tran, resource=resource,
+            owner=argument(sql, 'LockOwner'))
+        with STATE:
+            if LOCKS.get(resource, (None,))[0] is self:
+                del LOCKS[resource]
+                STATE.notify_all()
+
+    def applock_mode(self, sql):
+        found = re.search(r"applock_mode\s*\(\s*'public'\s*,\s*N?'([^']*)'\s*,\s*'(\w+)'", sql,
+                          re.IGNORECASE)
+        with STATE:
+            holder = LOCKS.get(found.group(1)) if found else None
+        mode = 'Exclusive' if holder == (self, found.group(2)) else 'NoLock'
+        log(event='applock-mode', session=self.session(), resource=found and found.group(1),
+            mode=mode)
+        return mode
 
     def transaction(self, p):
+        """TDS transaction-manager requests, as FreeTDS sends them."""
         request = struct.unpack('<H', p[:2])[0]
         out = b''
         if request == 5:
             out += self.begin()
         elif request in (7, 8):
             begin_again = p[3] if len(p) > 3 and p[2] == 0 else 0
-            if not self.tran:
-                verb = 'COMMIT' if request == 7 else 'ROLLBACK'
-                number = 3902 if request == 7 else 3903
-                self.send(error(number, 'The %s TRANSACTION request has no corresponding BEGIN TRANSACTION.'
-                                % verb) + done(error=True))
-                return
-            log(event='commit' if request == 7 else 'rollback', inserts=self.pending, why='request')
+            if not self.trancount:
+                return self.no_begin('commit' if request == 7 else 'rollback')
             if request == 7 and SCRIPT == 'commit-info':
                 out += info('Summary rows checked.')
             old = b'\x08' + struct.pack('<Q', self.tran)
-            self.pending, self.tran = [], 0
+            self.end(request == 7, 'request')
             out += envchange(9 if request == 7 else 10, b'\x00', old)
             if begin_again:
                 out += self.begin()
         self.send(out + done())
 
+    def new_tran(self):
+        self.next_tran += 1
+        return self.next_tran - 1
+
     def begin(self):
-        self.tran, self.next_tran = self.next_tran, self.next_tran + 1
+        self.tran, self.trancount = self.new_tran(), 1
         return envchange(8, b'\x08' + struct.pack('<Q', self.tran), b'\x00')
+
+
+def argument(sql, name):
+    found = re.search(r"@%s\s*=\s*N?'?([^',;]*)" % name, sql, re.IGNORECASE)
+    return found.group(1) if found else None
+
+
+def batch_code(lower):
+    found = re.search(r"'([wmy]\d{3})'", lower)
+    return found.group(1).upper() if found else None
 
 
 def read_param(p, pos):
@@ -513,7 +657,11 @@ def main():
         realm = Realm(OPTIONS.realm, OPTIONS.service or 'MSSQLSvc/localhost:%d' % port)
     threading.Thread(target=accept, args=(server,), daemon=True).start()
     print(port, flush=True)
-    sys.stdin.read()  # the test ended, or dropped us
+    for line in sys.stdin:  # until the test ends, or drops us
+        if line.strip() == 'drop':  # the network breaks under every session
+            with STATE:
+                for session in LIVE:
+                    session.sock.shutdown(socket.SHUT_RDWR)
     if OPTIONS.realm:
         realm.kdc.terminate()
         realm.kdc.wait()

@@ -19,9 +19,11 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -61,6 +63,18 @@ public:
         m_process.waitForFinished();
     }
     int port() const { return m_port; }
+    // The network breaks under every session; returns once the stand-in has ended them.
+    bool drop()
+    {
+        const qsizetype ended = events(QStringLiteral("session-end")).size();
+        m_process.write("drop\n");
+        QElapsedTimer timer;
+        timer.start();
+        while (events(QStringLiteral("session-end")).size() == ended)
+            if (!m_process.waitForReadyRead(20) && timer.hasExpired(10000))
+                return false;
+        return true;
+    }
     QString connectionString(const QString &login = QStringLiteral("User ID=st;Password=pw")) const
     {
         return QStringLiteral("Initial Catalog=QVT;%1;Data Source=127.0.0.1,%2")
@@ -108,6 +122,27 @@ struct Outcomes : BatchListener
     }
     std::map<QString, std::string> outcome;
     QStringList messages;
+};
+
+// The committed work, replayed from the stand-in's log: completion rows by batch code at the
+// end, and the commits of batch rows made by a session that did not hold the run lock.
+struct Committed
+{
+    explicit Committed(const StandIn &server)
+    {
+        for (const QJsonObject &commit : server.events(QStringLiteral("commit"))) {
+            if (!commit[QLatin1String("deletes")].toArray().isEmpty())
+                rows.clear();
+            const QJsonArray inserts = commit[QLatin1String("inserts")].toArray();
+            for (const QJsonValue &insert : inserts)
+                if (insert[QLatin1String("table")] == QLatin1String("fadmxy"))
+                    ++rows[insert[QLatin1String("code")].toString()];
+            if (!inserts.isEmpty() && !commit[QLatin1String("run_lock")].toBool())
+                ++withoutRunLock;
+        }
+    }
+    std::map<QString, int> rows;
+    int withoutRunLock = 0;
 };
 
 TEST_F(SqlServer, ItemNamesArriveWholeInTheCLocale)
@@ -590,3 +625,123 @@ TEST_F(SiteLogin, FailedBatchIsReportedOnce)
 }
 
 } // namespace
+
+namespace {
+
+// The driver registered as FreeTDS is FreeTDS in Microsoft's manual-commit mode.
+class ManualCommit : public SqlServer
+{
+protected:
+    void SetUp() override
+    {
+        SqlServer::SetUp();
+#ifndef MANUAL_COMMIT_DRIVER
+        GTEST_SKIP() << "libtdsodbc.so was not found when configuring";
+#else
+        QFile ini(m_dir.filePath(QStringLiteral("odbcinst.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[FreeTDS]\nDriver=" MANUAL_COMMIT_DRIVER "\n");
+        ini.close();
+        qputenv("ODBCSYSINI", m_dir.path().toLocal8Bit());
+#endif
+    }
+    void TearDown() override
+    {
+        qunsetenv("ODBCSYSINI");
+        qunsetenv("MS_STYLE_RESILIENT");
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+// Implicit transactions only: each batch's lock still comes inside its transaction, and each
+// batch commits with its one COMMIT.
+TEST_F(ManualCommit, TwelveBatchesDone)
+{
+    StandIn server(QStringLiteral("items"));
+    ASSERT_GT(server.port(), 0);
+    PressOk press(server);
+    {
+        dm::RunLock lock(press.fdm.PUB_DB, CompanyCode);
+        lock.acquire();
+        ASSERT_TRUE(ClearSummaryTables(press.boxes));
+        press.run(&lock);
+    }
+    for (const auto &[code, outcome] : press.outcomes.outcome)
+        EXPECT_EQ(outcome, "done")
+            << code.toStdString() << ": " << press.outcomes.messages.join(u'\n').toStdString();
+    EXPECT_EQ(press.outcomes.outcome.size(), 12u);
+    const Committed committed(server);
+    EXPECT_EQ(committed.rows.size(), 12u);
+    EXPECT_EQ(committed.withoutRunLock, 0);
+    int implicitOn = 0;
+    for (const QJsonObject &e : server.events(QStringLiteral("batch")))
+        implicitOn +=
+            e[QLatin1String("sql")].toString() == QLatin1String("SET IMPLICIT_TRANSACTIONS ON");
+    EXPECT_GE(implicitOn, 13) << "not the manual-commit double";
+    for (const QJsonObject &commit : server.events(QStringLiteral("commit")))
+        EXPECT_EQ(commit[QLatin1String("why")].toString(), QStringLiteral("statement"));
+}
+
+// The driver replaces the first run's session unseen after W102, and a second run takes the
+// run lock and empties the tables meanwhile: the first run stops busy before its next batch.
+TEST_F(ManualCommit, SessionReplacedWhileASecondRunStarts)
+{
+    StandIn server(QStringLiteral("items"));
+    ASSERT_GT(server.port(), 0);
+    qputenv("MS_STYLE_RESILIENT", "1");
+    PressOk first(server);
+    dm::TFDM secondFdm;
+    secondFdm.PUB_DB.setConnectionString(server.connectionString());
+    std::optional<dm::RunLock> secondLock;
+    struct AfterW102 : Outcomes
+    {
+        std::function<void()> then;
+        void batchDone(const QString &code, int rows, qint64 ms) override
+        {
+            Outcomes::batchDone(code, rows, ms);
+            if (code == QLatin1String("W102"))
+                then();
+        }
+    } outcomes;
+    outcomes.then = [&] {
+        ASSERT_TRUE(server.drop());
+        dm::FDM = &secondFdm;
+        secondLock.emplace(secondFdm.PUB_DB, CompanyCode, 0);
+        secondLock->acquire();
+        RecordingBoxes boxes;
+        EXPECT_TRUE(ClearSummaryTables(boxes));
+        dm::FDM = &first.fdm;
+    };
+    dm::RunLock lock(first.fdm.PUB_DB, CompanyCode);
+    lock.acquire();
+    ASSERT_TRUE(ClearSummaryTables(first.boxes));
+    try {
+        BatchRun(first.adoInSert, first.period, first.boxes, &outcomes, &lock).BitBtn1Click();
+        ADD_FAILURE() << "the first run went on without its lock";
+    } catch (const dm::RunBusy &e) {
+        EXPECT_TRUE(e.message().endsWith(QLatin1String(". This run stops here; start it again "
+                                                       "when the other has ended")))
+            << e.message().toStdString();
+    } catch (const dm::Error &e) {
+        ADD_FAILURE() << e.message().toStdString();
+    }
+    EXPECT_EQ(outcomes.outcome.size(), 2u) << "batches after the session was replaced";
+    EXPECT_EQ(server.events(QStringLiteral("login")).size(), 3) << "no new session";
+
+    // The second run does the twelve batches.
+    ASSERT_TRUE(secondLock);
+    dm::FDM = &secondFdm;
+    dm::Query adoInSert(&secondFdm.PUB_DB);
+    Outcomes second;
+    BatchRun(adoInSert, first.period, first.boxes, &second, &*secondLock).BitBtn1Click();
+    secondLock.reset();
+    dm::FDM = &first.fdm;
+    EXPECT_EQ(second.outcome.size(), 12u);
+    const Committed committed(server);
+    EXPECT_EQ(committed.withoutRunLock, 0);
+    EXPECT_EQ(committed.rows.size(), 12u);
+    for (const auto &[code, count] : committed.rows)
+        EXPECT_EQ(count, 1) << code.toStdString() << " counted " << count << " times";
+}
