@@ -198,16 +198,19 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
         log->begin(periodText(period));
     // The emptying and the batches under one lock: no other run empties the tables under
     // this one's batches or counts a batch a second time.
-    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode,
+                     options.wait.value_or(dm::configuredRunLockWait()));
+    NoBoxes boxes;
+    QString message;
+    bool emptied = false;
     try {
         lock.acquire();
+        emptied = ClearSummaryTables(boxes, &message);
     } catch (const dm::RunBusy &e) {
         err << program << ": " << oneLine(e.message()) << Qt::endl;
         return Busy;
     }
-    NoBoxes boxes;
-    QString message;
-    if (!ClearSummaryTables(boxes, &message)) {
+    if (!emptied) {
         // Completion rows left from an earlier run would skip batches that never ran.
         err << program << ": the summary tables were not emptied: " << oneLine(message) << Qt::endl;
         return CannotStart;
@@ -220,6 +223,9 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     } catch (const dm::RunBusy &e) {
         err << program << ": " << oneLine(e.message()) << Qt::endl;
         return Busy;
+    } catch (const dm::RunLockError &e) {
+        err << program << ": " << oneLine(e.message()) << "; the run ends" << Qt::endl;
+        return CannotStart;
     } catch (const dm::Error &e) {
         err << program << ": the completion check failed, the run ends: " << oneLine(e.message())
             << Qt::endl;
@@ -259,7 +265,8 @@ Options parseArguments(const QStringList &arguments)
         }
         const bool takesValue = name == QLatin1String("--year") ||
                                 name == QLatin1String("--month") ||
-                                name == QLatin1String("--week") || name == QLatin1String("--log");
+                                name == QLatin1String("--week") || name == QLatin1String("--log") ||
+                                name == QLatin1String("--wait");
         if (takesValue && !value) {
             if (i + 1 >= arguments.size())
                 throw UsageError(QStringLiteral("%1 needs a value").arg(name));
@@ -281,6 +288,11 @@ Options parseArguments(const QStringList &arguments)
             if (value->isEmpty())
                 throw UsageError(QStringLiteral("--log needs a file name"));
             setOnce(options.log, name, *value);
+        } else if (name == QLatin1String("--wait")) {
+            if (!asciiDigits(*value, 1, 6))
+                throw UsageError(
+                    QStringLiteral("--wait needs a number of seconds, not '%1'").arg(*value));
+            setOnce(options.wait, name, value->toInt());
         } else if (arg.startsWith(u'-')) {
             throw UsageError(QStringLiteral("unknown option '%1'").arg(arg));
         } else {
@@ -294,6 +306,7 @@ QString usageText(const QString &program)
 {
     return QStringLiteral(
                "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run] [--log FILE]\n"
+               "          [--wait SECONDS]\n"
                "  or:  %1 --help\n"
                "\n"
                "Runs the twelve summary batches without a window, as the OK button does after\n"
@@ -322,6 +335,9 @@ QString usageText(const QString &program)
                "                are created when missing, never truncated; a log that\n"
                "                cannot be written is reported on standard error and the\n"
                "                run goes on without it.\n"
+               "  --wait SECONDS  wait up to SECONDS (0-999999) for another run's lock\n"
+               "                instead of %2 s, e.g. 14400 for a scheduler that does not\n"
+               "                start a busy run again\n"
                "  -h, --help    print this help\n"
                "\n"
                "Batch lines go to standard output, errors to standard error.\n"
@@ -330,14 +346,16 @@ QString usageText(const QString &program)
                "under a lock that the window's start-up and its OK button take as well. A run\n"
                "that finds the lock held waits up to %2 s for it; then it changes nothing and\n"
                "prints one line naming the other run (program, process, host) and since when\n"
-               "it has held the lock. A lock of a process that was killed is taken over.\n"
+               "it has held the lock. A lock of a process that was killed is taken over; a\n"
+               "lock file that cannot be is named, for the operator to delete.\n"
                "\n"
                "Exit status:\n"
                "  0   every batch done or skipped\n"
                "  1   a batch failed\n"
                "  2   the run could not start or ended early (bad options, database\n"
                "      unreachable, no calendar week for today, the summary tables not\n"
-               "      emptied, a failing completion check)\n"
+               "      emptied, a failing completion check, the lock refused or not\n"
+               "      to be checked)\n"
                "  75  busy: another run holds the company database; this run changed\n"
                "      nothing (or, having lost its lock on the way, did no further batch);\n"
                "      try again later\n")

@@ -26,6 +26,7 @@ struct Options
     bool dryRun = false;
     bool help = false;
     std::optional<QString> log; // a file each run is appended to
+    std::optional<int> wait;    // seconds to wait for another run's lock
 
     bool wholePeriodGiven() const { return year && month && week; }
 };

@@ -22,11 +22,17 @@ bool ClearSummaryTables(Boxes &boxes, QString *databaseMessage)
     try {
         db.beginTrans();
         begun = true;
+        // Not under a batch of a run that lost its run lock unseen: its rows would go, and
+        // its batch would be counted again.
+        dm::lockBatch(db, CompanyCode);
         query.setSQL(QStringLiteral("Delete from FADMXX"));
         query.execSQL();
         query.setSQL(QStringLiteral("Delete from FADMXY"));
         query.execSQL();
         db.commitTrans();
+    } catch (const dm::RunBusy &) {
+        db.rollbackTrans();
+        throw;
     } catch (const dm::Error &e) {
         if (begun)
             db.rollbackTrans();
@@ -79,6 +85,24 @@ void BatchRun::execute(const QString &sql, const QString &parameterName, qint32 
     m_adoInSert.execSQL();
 }
 
+// The completion rows' unique key stops a second row, e.g. from a copy of the program that
+// takes no lock: the database's own words for that are obscure.
+void BatchRun::executeCompletion(const QString &code, const BatchStatements &s)
+{
+    try {
+        execute(s.completion, s.parameterName, s.period);
+    } catch (const dm::Error &e) {
+        const QString message = e.message();
+        if (!message.contains(QLatin1String("UNIQUE"), Qt::CaseInsensitive) &&
+            !message.contains(QLatin1String("duplicate key"), Qt::CaseInsensitive))
+            throw;
+        throw dm::Error(QStringLiteral("%1 was done meanwhile by another run, which wrote its "
+                                       "completion row first; nothing of this run's %1 is "
+                                       "kept (%2)")
+                            .arg(code, message));
+    }
+}
+
 void BatchRun::RunBatch(const BatchDef &batch)
 {
     QElapsedTimer timer;
@@ -106,8 +130,11 @@ void BatchRun::RunBatch(const BatchDef &batch)
         rowsInserted = m_adoInSert.rowsAffected();
         if (batch.codeBoxAfterSummary)
             m_boxes.code(batch.code);
-        execute(s.completion, s.parameterName, s.period);
+        executeCompletion(batch.code, s);
         db.commitTrans();
+    } catch (const dm::RunBusy &) {
+        db.rollbackTrans();
+        throw;
     } catch (const dm::Error &e) {
         if (begun)
             db.rollbackTrans();

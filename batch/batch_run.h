@@ -3,6 +3,7 @@
 #include "batch/boxes.h"
 #include "batch/catalogue.h"
 #include "batch/period_source.h"
+#include "batch/statements.h"
 #include "dm/query.h"
 #include "dm/run_lock.h"
 
@@ -12,9 +13,9 @@
 void BatchError(Boxes &boxes);
 
 // Start-up: empties FADMXX and FADMXY together, so that no completion row outlives its
-// summary rows. A failure shows BatchError once, changes nothing and returns false, with the
-// database's message in *databaseMessage when given (BatchError does not show it); never
-// throws.
+// summary rows, under the batches' lock. A failure shows BatchError once, changes nothing and
+// returns false, with the database's message in *databaseMessage when given (BatchError does
+// not show it); throws only dm::RunBusy, when another run's batch keeps that lock (no box).
 bool ClearSummaryTables(Boxes &boxes, QString *databaseMessage = nullptr);
 
 // Told what the run does; the window ignores it, tools report it.
@@ -40,8 +41,8 @@ public:
 class BatchRun
 {
 public:
-    // With a run lock, the run takes it again before a batch when the connection that held it
-    // was closed (dm::RunLock::keep).
+    // With a run lock, the run asks before each batch whether its session still holds it,
+    // and takes it again when not (dm::RunLock::keep).
     BatchRun(dm::Query &adoInSert, const PeriodSource &period, Boxes &boxes,
              BatchListener *listener = nullptr, dm::RunLock *runLock = nullptr);
 
@@ -51,7 +52,8 @@ public:
     // One batch: its summary and completion statements take effect together or not at all.
     // Its transaction checks for its completion row again once it holds the lock that keeps
     // other runs' batches out: a batch that another run did meanwhile is skipped. A failure
-    // shows BatchError; never throws.
+    // shows BatchError; throws only dm::RunBusy, when that lock stays held by another run
+    // (nothing of the batch is kept, and no box is shown).
     void RunBatch(const BatchDef &batch);
 
     void W101();
@@ -68,12 +70,13 @@ public:
     void Y301();
 
     // Each batch not yet done, in the order of the catalogue. A failing check ends the run
-    // (dm::Error), as does a run lock held by another run (dm::RunBusy); a failing batch does
-    // not.
+    // (dm::Error), as do a run lock held by another run (dm::RunBusy) and one that cannot be
+    // checked (dm::RunLockError); a failing batch does not.
     void BitBtn1Click();
 
 private:
     void execute(const QString &sql, const QString &parameterName, qint32 value);
+    void executeCompletion(const QString &code, const BatchStatements &s);
 
     dm::Query &m_adoInSert;
     const PeriodSource &m_period;

@@ -4,10 +4,17 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSysInfo>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
 
 namespace dm {
 
@@ -50,22 +57,71 @@ QString busyMessage(const QString &company, const QString &holder, const QString
     return message + QStringLiteral("; start it again when the other has ended");
 }
 
-// Runs "EXEC sp_getapplock" and returns its result: >= 0 granted, -1 timed out, others errors.
-// NOCOUNT keeps the statements before the SELECT from answering first; it is switched back
-// for the row counts of the batches.
+// Runs "EXEC sp_getapplock" and returns its result: >= 0 granted, -1 timed out, -2 cancelled,
+// -3 deadlock victim, -999 refused. NOCOUNT keeps the statements before the SELECT from
+// answering first; it is switched back for the row counts of the batches. `before` runs
+// first, in the same request.
 int applock(Connection &connection, const QString &resource, const char *owner, int waitSeconds,
-            const QString &onGranted = {})
+            const QString &onGranted = {}, const QString &before = {})
 {
     Query query(&connection);
-    query.setSQL(QStringLiteral("SET NOCOUNT ON; DECLARE @result int; EXEC @result = "
+    query.setSQL(QStringLiteral("SET NOCOUNT ON; DECLARE @result int; %5EXEC @result = "
                                 "sp_getapplock @Resource = N%1, @LockMode = 'Exclusive', "
                                 "@LockOwner = '%2', @LockTimeout = %3; %4SET NOCOUNT OFF; "
                                 "SELECT @result AS result")
                      .arg(quoted(resource), QLatin1String(owner))
                      .arg(qint64(waitSeconds) * 1000)
-                     .arg(onGranted.isEmpty() ? QString() : onGranted + u' '));
+                     .arg(onGranted.isEmpty() ? QString() : onGranted + u' ',
+                          before.isEmpty() ? QString() : before + u' '));
     query.open();
     return query.fieldByName(QStringLiteral("result")).asInteger();
+}
+
+// -2 and -3 end the request, not the other run's hold: trying again later can succeed.
+QString notGranted(const char *what, const QString &company, int result)
+{
+    return QStringLiteral("The server did not grant the %1 lock of %2 (sp_getapplock answered "
+                          "%3, %4). This run stops here; start it again")
+        .arg(QLatin1String(what), company)
+        .arg(result)
+        .arg(result == -2 ? QStringLiteral("the request was cancelled")
+                          : QStringLiteral("chosen as a deadlock victim"));
+}
+
+// The lock file's process no longer runs on this machine.
+bool holderIsGone(qint64 pid, const QString &host)
+{
+#ifdef Q_OS_UNIX
+    // Another user's live process answers EPERM.
+    return pid > 0 && host == QSysInfo::machineHostName() && ::kill(pid_t(pid), 0) != 0 &&
+           errno == ESRCH;
+#else
+    Q_UNUSED(pid);
+    Q_UNUSED(host);
+    return false; // QLockFile takes these over itself
+#endif
+}
+
+// Qt opens a stale lock file for writing before it removes it, so another user's file stays.
+// Removing it needs only the folder. As Qt does, one remover at a time, and only while the
+// file still names the process that is gone.
+qint64 goneHolder(const QString &path)
+{
+    qint64 pid = 0;
+    QString host, application;
+    return QLockFile(path).getLockInfo(&pid, &host, &application) && holderIsGone(pid, host) ? pid
+                                                                                             : 0;
+}
+
+bool removeGoneHoldersFile(const QString &path)
+{
+    const qint64 pid = goneHolder(path);
+    if (pid == 0)
+        return false;
+    QLockFile remover(path + QStringLiteral(".rmlock"));
+    if (!remover.tryLock(0))
+        return false;
+    return goneHolder(path) == pid && QFile::remove(path);
 }
 
 } // namespace
@@ -95,10 +151,30 @@ void RunLock::keep()
     // The lock file does not depend on the connection.
     if (m_connection.backend() == Backend::Embedded && m_held)
         return;
-    if (m_held && m_connection.connected() && m_connection.openings() == m_opening)
-        return;
-    m_held = false;
-    take(-1);
+    try {
+        if (m_held && m_connection.connected() && m_connection.openings() == m_opening &&
+            sessionHoldsLock())
+            return;
+        m_held = false;
+        take(-1);
+    } catch (const RunBusy &) {
+        throw;
+    } catch (const Error &e) {
+        throw RunLockError(
+            QStringLiteral("The run lock of %1 could not be kept: %2").arg(m_company, e.message()));
+    }
+}
+
+// A driver that reconnects a broken idle connection unseen (Microsoft's by default, or a
+// pool) hands over a new session: only the server knows the lock went with the old one.
+bool RunLock::sessionHoldsLock()
+{
+    Query query(&m_connection);
+    query.setSQL(QStringLiteral("SELECT APPLOCK_MODE('public', N%1, 'Session') AS mode")
+                     .arg(quoted(resourceName("run", m_company))));
+    query.open();
+    return query.fieldByName(QStringLiteral("mode")).asString().trimmed() ==
+           QLatin1String("Exclusive");
 }
 
 // waitSeconds < 0: once, without waiting, for a run that held the lock before.
@@ -120,7 +196,10 @@ void RunLock::takeFile(int waitSeconds)
     // A run can take long (a code box waits for the operator): only a holder that no longer
     // runs leaves the lock stale, never its age.
     m_file->setStaleLockTime(0);
-    if (m_file->tryLock(std::max(waitSeconds, 0) * 1000)) {
+    // A file of a process that is gone and stays is not waited for.
+    if (m_file->tryLock(0) || (removeGoneHoldersFile(path) && m_file->tryLock(0)) ||
+        (m_file->error() == QLockFile::LockFailedError && goneHolder(path) == 0 &&
+         m_file->tryLock(std::max(waitSeconds, 0) * 1000))) {
         m_held = true;
         return;
     }
@@ -139,6 +218,11 @@ void RunLock::takeFile(int waitSeconds)
             since = modified.toString(TimeFormat);
     }
     m_file.reset();
+    if (holderIsGone(pid, host))
+        throw Error(QStringLiteral("The lock file '%1' was left by %2, which no longer runs, and "
+                                   "this run cannot remove it: delete that file, then start the "
+                                   "run again")
+                        .arg(QDir::toNativeSeparators(path), holder));
     throw RunBusy(busyMessage(m_company, holder, since, waitSeconds));
 }
 
@@ -160,6 +244,8 @@ void RunLock::takeSession(int waitSeconds)
         m_opening = m_connection.openings();
         return;
     }
+    if (result == -2 || result == -3)
+        throw RunBusy(notGranted("run", m_company, result));
     if (result != -1)
         throw Error(QStringLiteral("The run lock of %1 was refused (sp_getapplock answered %2)")
                         .arg(m_company)
@@ -225,11 +311,22 @@ void lockBatch(Connection &connection, const QString &company, int waitSeconds)
 {
     if (connection.backend() == Backend::Embedded)
         return;
+    // Microsoft's drivers only set IMPLICIT_TRANSACTIONS, and EXEC opens no transaction: a
+    // SELECT from a table does. BEGIN TRANSACTION would open two there, and one commit would
+    // leave the batch uncommitted.
     const int result =
-        applock(connection, resourceName("batch", company), "Transaction", waitSeconds);
+        applock(connection, resourceName("batch", company), "Transaction", waitSeconds, {},
+                QStringLiteral("IF @@TRANCOUNT = 0 SELECT @result = COUNT(*) FROM "
+                               "FADMXY WHERE 1 = 0;"));
+    if (result == -1)
+        throw RunBusy(QStringLiteral("Another run kept the batches of %1 locked for %2 s. This "
+                                     "run stops here; start it again when the other has ended")
+                          .arg(company)
+                          .arg(waitSeconds));
+    if (result == -2 || result == -3)
+        throw RunBusy(notGranted("batch", company, result));
     if (result < 0)
-        throw Error(QStringLiteral("Another run kept the batches of %1 locked (sp_getapplock "
-                                   "answered %2)")
+        throw Error(QStringLiteral("The batch lock of %1 was refused (sp_getapplock answered %2)")
                         .arg(company)
                         .arg(result));
 }

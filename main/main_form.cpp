@@ -187,6 +187,19 @@ void TForm1::keyPressEvent(QKeyEvent *event)
 }
 
 // An event handler's failure ends the handler and is shown; the window stays usable.
+namespace {
+
+// Shows nothing: the box of a failed write comes once the lock is freed.
+class FailedWrite : public Boxes
+{
+public:
+    void error(const QString &) override {}
+    void batchError() override {}
+    void code(const QString &) override {}
+};
+
+} // namespace
+
 template <class Handler> void TForm1::handle(Handler handler)
 {
     try {
@@ -207,9 +220,16 @@ void TForm1::FormCreate()
         InitPeriodFields();
         LoadItemList();
         // Not while another run is going: its finished batches would be lost under it.
-        dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
-        lock.acquire();
-        ClearSummaryTables(m_boxes);
+        bool emptied = false;
+        {
+            dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+            lock.acquire();
+            FailedWrite failed;
+            emptied = ClearSummaryTables(failed);
+        }
+        // The box waits for the operator with the lock freed.
+        if (!emptied)
+            BatchError(m_boxes);
     });
 }
 
