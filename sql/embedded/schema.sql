@@ -64,3 +64,5 @@ CREATE TABLE FADMXY (
     XY002 VARCHAR(4) COLLATE NOCASE,   -- year
     XY003 VARCHAR(4) COLLATE NOCASE    -- week, month or ROC year
 );
+-- A second completion row fails its batch, which then keeps nothing.
+CREATE UNIQUE INDEX UQ_FADMXY_Batch ON FADMXY (COMPANY, XY001, XY002, XY003);

@@ -34,7 +34,10 @@ BEGIN
         XY002   nvarchar(10) NOT NULL,    -- year
         XY003   nvarchar(10) NOT NULL     -- week, month or ROC year
     );
-    -- Serves the completion check before every batch:
+    -- One completion row per batch and period: a second one fails its batch, which then
+    -- keeps nothing. Its index serves the completion check before every batch:
     -- WHERE COMPANY = ... AND XY001 = ... AND XY002 = ? AND XY003 = ?
-    CREATE INDEX IX_FADMXY_Check ON dbo.FADMXY (COMPANY, XY001, XY002, XY003);
+    -- (Tables made by an earlier version have IX_FADMXY_Check instead; the README gives the
+    -- one statement that adds the key to them.)
+    ALTER TABLE dbo.FADMXY ADD CONSTRAINT UQ_FADMXY_Batch UNIQUE (COMPANY, XY001, XY002, XY003);
 END;
