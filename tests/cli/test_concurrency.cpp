@@ -9,10 +9,14 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -261,4 +265,51 @@ TEST_F(Concurrency, BusyRunNamesTheHolderAndChangesNothing)
     const Outcome after = impatient.run(Period);
     EXPECT_EQ(after.status, 0) << after.err.toStdString();
     EXPECT_TRUE(tables(database) == *s_single) << describe(tables(database));
+}
+
+// `sudo salestotals-batch`, killed, left a lock file that the service's user may not write.
+// The run takes it over through the folder; with the folder read-only it names the file.
+// The case needs root, to run the program as another user (nobody, through setpriv).
+TEST_F(Concurrency, StaleLockFileOfAnotherUserIsTakenOver)
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        GTEST_SKIP() << "needs root and setpriv (util-linux) to run as another user";
+    freshDatabase();
+    const Program program(BATCH_EMBEDDED, dir.path());
+    const QStringList asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(database).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(program.path()).constData(), 0755), 0);
+    QProcess gone; // a process of this host that has ended
+    gone.start(QStringLiteral("true"));
+    ASSERT_TRUE(gone.waitForStarted());
+    const qint64 pid = gone.processId();
+    gone.waitForFinished();
+    const auto leaveLockFile = [&] {
+        QFile file(lockFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("%1\nsalestotals-batch\n%2\n")
+                       .arg(pid)
+                       .arg(QSysInfo::machineHostName())
+                       .toUtf8() +
+                   QSysInfo::machineUniqueId() + '\n');
+        file.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(lockFile()).constData(), 0644), 0);
+    };
+
+    leaveLockFile();
+    const Outcome run = program.run(Period, asNobody);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.lines.size(), 12);
+    EXPECT_TRUE(tables(database) == *s_single) << describe(tables(database));
+    EXPECT_FALSE(QFile::exists(lockFile()));
+
+    leaveLockFile();
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const Outcome stuck = program.run(Period, asNobody);
+    EXPECT_EQ(stuck.status, 2) << stuck.err.toStdString();
+    EXPECT_TRUE(stuck.err.contains(QStringLiteral("'%1'").arg(lockFile())) &&
+                stuck.err.contains(QLatin1String("delete that file")))
+        << stuck.err.toStdString();
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0700), 0);
 }

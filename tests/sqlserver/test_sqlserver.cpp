@@ -670,7 +670,8 @@ TEST_F(ManualCommit, TwelveBatchesDone)
     }
     for (const auto &[code, outcome] : press.outcomes.outcome)
         EXPECT_EQ(outcome, "done")
-            << code.toStdString() << ": " << press.outcomes.messages.join(u'\n').toStdString();
+            << code.toStdString()
+            << ", the first message: " << press.outcomes.messages.value(0).toStdString();
     EXPECT_EQ(press.outcomes.outcome.size(), 12u);
     const Committed committed(server);
     EXPECT_EQ(committed.rows.size(), 12u);
