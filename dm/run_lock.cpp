@@ -102,9 +102,7 @@ bool holderIsGone(qint64 pid, const QString &host)
 #endif
 }
 
-// Qt opens a stale lock file for writing before it removes it, so another user's file stays.
-// Removing it needs only the folder. As Qt does, one remover at a time, and only while the
-// file still names the process that is gone.
+// The process of the lock file at path when it is gone, else 0.
 qint64 goneHolder(const QString &path)
 {
     qint64 pid = 0;
@@ -113,6 +111,9 @@ qint64 goneHolder(const QString &path)
                                                                                              : 0;
 }
 
+// Qt opens a stale lock file for writing before it removes it, so another user's file stays.
+// Removing it needs only the folder. As Qt does, one remover at a time, and only while the
+// file still names the process that is gone.
 bool removeGoneHoldersFile(const QString &path)
 {
     const qint64 pid = goneHolder(path);

@@ -1,6 +1,7 @@
 #include "company_database.h"
 #include "recording_boxes.h"
 
+#include "dm/run_lock.h"
 #include "dm/shared_values.h"
 #include "main/look.h"
 #include "main/main_form.h"
@@ -8,6 +9,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFile>
 #include <QFrame>
 #include <QGlyphRun>
 #include <QLabel>
@@ -349,6 +351,32 @@ TEST_F(WindowTest, AFailingCompletionCheckIsShownAndTheWindowStaysUsable)
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown.first().startsWith("error:")) << boxes.shown.first().toStdString();
     EXPECT_TRUE(form->isVisible());
+}
+
+// A window left standing in the box of a failed emptying holds no lock that keeps the weekly
+// run out.
+TEST(WindowStartUp, FailedEmptyingShowsItsBoxWithTheLockFreed)
+{
+    if (dm::configuredBackend() != dm::Backend::Embedded)
+        GTEST_SKIP() << "built for a database server";
+    resetSharedValues();
+    CompanyDatabase db;
+    db.addCalendar(2025, 2027);
+    db.exec("DROP TABLE FADMXY");
+    struct LockSeen : RecordingBoxes
+    {
+        QString lockFile;
+        bool held = false;
+        void batchError() override
+        {
+            held = QFile::exists(lockFile);
+            RecordingBoxes::batchError();
+        }
+    } boxes;
+    boxes.lockFile = dm::RunLock::lockFilePath(db.linkPath());
+    TForm1 form(boxes, [] { return QDate(2026, 12, 8); });
+    EXPECT_EQ(boxes.shown, QStringList{QStringLiteral("batchError")});
+    EXPECT_FALSE(boxes.held) << "the box came while the lock was held";
 }
 
 } // namespace
