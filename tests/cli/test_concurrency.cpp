@@ -261,6 +261,10 @@ TEST_F(Concurrency, BusyRunNamesTheHolderAndChangesNothing)
         EXPECT_TRUE(busy.err.contains(QLatin1String("waited 2 s and changed nothing")))
             << busy.err.toStdString();
         EXPECT_EQ(digest(), before) << "the busy run changed the database";
+        const Outcome shorter = impatient.run(Period + QStringList{"--wait", "1"});
+        EXPECT_EQ(shorter.status, 75);
+        EXPECT_TRUE(shorter.err.contains(QLatin1String("waited 1 s and changed nothing")))
+            << shorter.err.toStdString();
     }
     const Outcome after = impatient.run(Period);
     EXPECT_EQ(after.status, 0) << after.err.toStdString();

@@ -626,6 +626,29 @@ TEST_F(SiteLogin, FailedBatchIsReportedOnce)
 
 } // namespace
 
+// A second completion row for a batch meets the unique key: the batch fails, says why, and
+// keeps nothing.
+TEST_F(SqlServer, SecondCompletionRowFailsItsBatch)
+{
+    StandIn server(QStringLiteral("blind"));
+    ASSERT_GT(server.port(), 0);
+    PressOk press(server);
+    press.run();
+    Outcomes again;
+    BatchRun(press.adoInSert, press.period, press.boxes, &again).BitBtn1Click();
+    ASSERT_EQ(again.outcome.size(), 12u);
+    for (const auto &[code, outcome] : again.outcome)
+        EXPECT_EQ(outcome, "failed") << code.toStdString();
+    EXPECT_TRUE(again.messages.value(0).startsWith(
+        QLatin1String("W101 was done meanwhile by another run, which wrote its completion row "
+                      "first; nothing of this run's W101 is kept (")))
+        << again.messages.value(0).toStdString();
+    const Committed committed(server);
+    EXPECT_EQ(committed.rows.size(), 12u);
+    for (const auto &[code, count] : committed.rows)
+        EXPECT_EQ(count, 1) << code.toStdString();
+}
+
 namespace {
 
 // The driver registered as FreeTDS is FreeTDS in Microsoft's manual-commit mode.
