@@ -6,6 +6,7 @@
 #include "dm/shared_values.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 
 namespace batchcli {
 
