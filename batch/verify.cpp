@@ -315,9 +315,10 @@ BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
     const PeriodValues v = periodValues(batch, period);
     const int completions = completionRows(connection, batch.code, v);
     const QVector<GroupTotal> stored = storedTotals(connection, batch.code, v);
-    // A batch that never ran has nothing to be compared with: its source is not read.
-    if (completions == 0 && stored.isEmpty())
-        return compareBatch(batch.code, 0, {}, {});
+    // Only a batch recorded done has totals to recompute; rows without that record are
+    // reported as they are, and the source is not read for them.
+    if (completions == 0)
+        return compareBatch(batch.code, 0, {}, stored);
     return compareBatch(batch.code, completions, recomputedTotals(connection, batch, v), stored);
 }
 

@@ -3,8 +3,10 @@
 #include "program.h"
 
 #include "dm/decimal.h"
+#include "dm/run_lock.h"
 
 #include <QCryptographicHash>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -106,9 +108,10 @@ protected:
         return lines;
     }
 
-    Outcome verify() const
+    Outcome verify(const QStringList &more = {}) const
     {
-        Outcome o = Program(BATCH_EMBEDDED, dir.path()).run(Period + QStringList{"--verify"});
+        Outcome o =
+            Program(BATCH_EMBEDDED, dir.path()).run(Period + QStringList{"--verify"} + more);
         // The time varies; the rest of the closing line is asserted.
         if (!o.lines.isEmpty())
             o.lines.last().remove(QRegularExpression(QStringLiteral(" \\d+ ms$")));
@@ -132,11 +135,33 @@ QByteArray digest(const QString &path)
 TEST_F(Verify, UntouchedTotalsAreAllOkAndNothingIsWritten)
 {
     const QByteArray before = digest(database);
-    const Outcome o = verify();
+    const QString log = dir.filePath(QStringLiteral("verify.log"));
+    const Outcome o = verify({QStringLiteral("--log"), log});
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(o.lines, expected({}) << "ALL ok 12 of 12 batches");
     EXPECT_EQ(o.err, QString());
     EXPECT_EQ(digest(database), before);
+
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList logged = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(logged.size(), 15);
+    EXPECT_TRUE(logged.first().endsWith(QLatin1String(": year 2026, month 12, week 49, verify")))
+        << logged.first().toStdString();
+    EXPECT_EQ(logged.mid(1, 12), o.lines.mid(0, 12));
+    EXPECT_EQ(logged.last(), QStringLiteral("== exit status 0"));
+}
+
+// Verify never compares a half-done run: it waits for the run lock, and gives up as a run does.
+TEST_F(Verify, RunLockHeldIsBusy)
+{
+    QLockFile held(dm::RunLock::lockFilePath(database));
+    ASSERT_TRUE(held.tryLock(0));
+    const Outcome o = Program(BATCH_SHORT_WAIT, dir.path()).run(Period + QStringList{"--verify"});
+    EXPECT_EQ(o.status, 75);
+    EXPECT_TRUE(o.lines.isEmpty()) << o.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(o.err.contains(QLatin1String("Another run holds the company database C_QVT")))
+        << o.err.toStdString();
 }
 
 // An invoice of the week posted after the run: the three invoice batches of its week, month
