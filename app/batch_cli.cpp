@@ -1,5 +1,7 @@
 #include "app/batch_cli.h"
 
+#include "app/verify_cli.h"
+
 #include "batch/statements.h"
 #include "calendar/default_period.h"
 #include "calendar/period.h"
@@ -234,10 +236,23 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     return printer.failures() > 0 ? BatchFailed : AllDoneOrSkipped;
 }
 
+// The run's start-up and period, then verify instead of the emptying and the batches.
+int verifyRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+              const QString &program, RunLog *log)
+{
+    const Period period = periodInUse(options, startUp(today));
+    if (log)
+        log->begin(periodText(period) + QStringLiteral(", verify"));
+    return verifyTotals(period, options.wait.value_or(dm::configuredRunLockWait()), out, err,
+                        program);
+}
+
 int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,
         const QString &program, RunLog *log)
 {
     try {
+        if (options.verify)
+            return verifyRun(options, today, out, err, program, log);
         return options.dryRun ? dryRun(options, today, out, log)
                               : fullRun(options, today, out, err, program, log);
     } catch (const dm::Error &e) {
@@ -284,6 +299,10 @@ Options parseArguments(const QStringList &arguments)
             if (options.dryRun)
                 throw UsageError(QStringLiteral("--dry-run is given twice"));
             options.dryRun = true;
+        } else if (name == QLatin1String("--verify")) {
+            if (value || options.verify)
+                throw UsageError(QStringLiteral("--verify takes no value and is given once"));
+            options.verify = true;
         } else if (name == QLatin1String("--log")) {
             if (value->isEmpty())
                 throw UsageError(QStringLiteral("--log needs a file name"));
@@ -299,14 +318,16 @@ Options parseArguments(const QStringList &arguments)
             throw UsageError(QStringLiteral("unexpected argument '%1'").arg(arg));
         }
     }
+    if (options.verify && options.dryRun)
+        throw UsageError(QStringLiteral("--verify and --dry-run exclude each other"));
     return options;
 }
 
 QString usageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run] [--log FILE]\n"
-               "          [--wait SECONDS]\n"
+               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run | --verify]\n"
+               "          [--log FILE] [--wait SECONDS]\n"
                "  or:  %1 --help\n"
                "\n"
                "Runs the twelve summary batches without a window, as the OK button does after\n"
@@ -329,6 +350,20 @@ QString usageText(const QString &program)
                "                and change nothing: no emptying, no completion check, no\n"
                "                insert. It reads the database only for today's week, and not\n"
                "                at all when --year, --month and --week are all given.\n"
+               "  --verify      change nothing; check the stored totals instead: for each\n"
+               "                batch recorded done in FADMXY for the period, the database\n"
+               "                recomputes its totals with the batch's own SELECT, which are\n"
+               "                compared group by group, exactly, with its FADMXX rows:\n"
+               "                  CODE ok N groups       every group and total matches\n"
+               "                  CODE differs: WHAT     missing or extra groups, totals that\n"
+               "                                         differ (the largest and its group),\n"
+               "                                         rows present twice, a completion row\n"
+               "                                         without summary rows or the reverse\n"
+               "                  CODE not done          nothing recorded for the period\n"
+               "                  CODE failed: MESSAGE   it could not be recomputed\n"
+               "                and last \"ALL ok|differs|failed N of M batches T ms\". It\n"
+               "                takes the run lock and reads in a transaction that writes\n"
+               "                nothing.\n"
                "  --log FILE    also append the run to FILE: a header line with the date,\n"
                "                time, host and period, the lines printed (errors included),\n"
                "                and a last line with the exit status. FILE and its folder\n"
@@ -351,12 +386,13 @@ QString usageText(const QString &program)
                "lock file that cannot be is named, for the operator to delete.\n"
                "\n"
                "Exit status:\n"
-               "  0   every batch done or skipped\n"
+               "  0   every batch done or skipped (--verify: every recorded batch matches)\n"
                "  1   a batch failed\n"
                "  2   the run could not start or ended early (bad options, database\n"
                "      unreachable, no calendar week for today, the summary tables not\n"
                "      emptied, a failing completion check, the lock refused or not\n"
-               "      to be checked)\n"
+               "      to be checked; --verify: a batch that could not be recomputed)\n"
+               "  3   --verify: the stored totals of a batch differ from their sources\n"
                "  75  busy: another run holds the company database; this run changed\n"
                "      nothing (or, having lost its lock on the way, did no further batch);\n"
                "      try again later\n")

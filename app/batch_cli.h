@@ -15,8 +15,9 @@
 // scheduled runs.
 namespace batchcli {
 
-// Busy is sysexits' EX_TEMPFAIL: a scheduler may try again later.
-enum ExitStatus { AllDoneOrSkipped = 0, BatchFailed = 1, CannotStart = 2, Busy = 75 };
+// Busy is sysexits' EX_TEMPFAIL: a scheduler may try again later. Drift: --verify found
+// stored totals that no longer match their sources.
+enum ExitStatus { AllDoneOrSkipped = 0, BatchFailed = 1, CannotStart = 2, Drift = 3, Busy = 75 };
 
 struct Options
 {
@@ -24,6 +25,7 @@ struct Options
     std::optional<int> month;    // 1-12
     std::optional<int> week;     // 1-53
     bool dryRun = false;
+    bool verify = false; // compare the stored totals with their sources; write nothing
     bool help = false;
     std::optional<QString> log; // a file each run is appended to
     std::optional<int> wait;    // seconds to wait for another run's lock

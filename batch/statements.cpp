@@ -51,8 +51,14 @@ QString datePartFilter(const BatchDef &b, const QString &part, const QString &va
 QString summaryStatement(const BatchDef &b, const QString &yearText, qint32 period,
                          const QString &rocYear)
 {
+    return QLatin1String("Insert into FADMXX ") + summarySelect(b, yearText, period, rocYear);
+}
+
+QString summarySelect(const BatchDef &b, const QString &yearText, qint32 period,
+                      const QString &rocYear)
+{
     const QString year = dm::trimText(yearText);
-    QString sql = QLatin1String("Insert into FADMXX SELECT ") + sqlTextLiteral(CompanyCode) +
+    QString sql = QLatin1String("SELECT ") + sqlTextLiteral(CompanyCode) +
                   QLatin1String(" COMPANY,'1' XX000,") + sqlTextLiteral(b.code) +
                   QLatin1String(" XX001,") + sqlTextLiteral(year) + QLatin1String(" XX002,") +
                   periodValue(b, rocYear) + QLatin1String(" XX003,") + b.measure +

@@ -22,6 +22,11 @@ QString periodParameterName(PeriodKind kind);
 QString summaryStatement(const BatchDef &b, const QString &yearText, qint32 period,
                          const QString &rocYear);
 
+// The SELECT of the summary statement: the batch's totals, one row per group, in the
+// columns of FADMXX. Verify runs it alone to recompute what the batch wrote.
+QString summarySelect(const BatchDef &b, const QString &yearText, qint32 period,
+                      const QString &rocYear);
+
 // INSERT of the batch's one completion row into FADMXY.
 QString completionStatement(const BatchDef &b, const QString &yearText, qint32 period,
                             const QString &rocYear);

@@ -108,9 +108,10 @@ int childRun(const Options &o)
 {
     try {
         const Period period;
-        const RunCost cost = o.childMode == QLatin1String("program")
-                                 ? runProgram(o.childFile, period)
-                                 : runHandSql(o.childFile, period);
+        const RunCost cost =
+            o.childMode == QLatin1String("program")  ? runProgram(o.childFile, period)
+            : o.childMode == QLatin1String("verify") ? runVerify(o.childFile, period)
+                                                     : runHandSql(o.childFile, period);
         say(costLine(cost));
         return 0;
     } catch (const dm::Error &e) {
@@ -154,9 +155,11 @@ void freshCopy(const QString &from, const QString &to)
         fail(QStringLiteral("cannot write %1 to disk").arg(to));
 }
 
+// demo empty: the run works on the file as it is (verify after the program's run).
 RunCost measuredRun(const QString &mode, const QString &demo, const QString &file)
 {
-    freshCopy(demo, file);
+    if (!demo.isEmpty())
+        freshCopy(demo, file);
     const QString out = runProcess(QCoreApplication::applicationFilePath(),
                                    {QStringLiteral("--run"), mode, file}, 3600 * 1000);
     RunCost cost;
@@ -184,9 +187,64 @@ QString mb(qint64 kb)
 
 QString costText(const RunCost &c)
 {
-    return QStringLiteral("wall %1, CPU user %2 + sys %3, peak memory %4, %5 summary rows")
-        .arg(ms(c.wallUs), ms(c.userUs), ms(c.systemUs), mb(c.maxRssKb))
+    return QStringLiteral("wall %1, CPU user %2 + sys %3, peak RSS %4, peak anonymous %5, %6 "
+                          "summary rows")
+        .arg(ms(c.wallUs), ms(c.userUs), ms(c.systemUs), mb(c.maxRssKb), mb(c.maxAnonKb))
         .arg(c.rows);
+}
+
+qint64 cpuUs(const RunCost &c)
+{
+    return c.userUs + c.systemUs;
+}
+
+using Figure = qint64 (*)(const RunCost &);
+
+// The ratios of runs taken in turns, a's to b's, sorted.
+QVector<double> ratios(const QVector<RunCost> &a, const QVector<RunCost> &b, Figure of)
+{
+    QVector<double> result;
+    for (qsizetype i = 0; i < std::min(a.size(), b.size()); ++i)
+        result << double(of(a[i])) / double(std::max<qint64>(1, of(b[i])));
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+double medianRatio(const QVector<RunCost> &a, const QVector<RunCost> &b, Figure of)
+{
+    const QVector<double> r = ratios(a, b, of);
+    const qsizetype n = r.size();
+    if (n == 0)
+        return 0;
+    return n % 2 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
+}
+
+// The median of the ratios, with the least and the largest.
+QString ratioText(const QVector<RunCost> &a, const QVector<RunCost> &b, Figure of)
+{
+    const QVector<double> r = ratios(a, b, of);
+    if (r.isEmpty())
+        return QStringLiteral("none");
+    const qsizetype n = r.size();
+    return QStringLiteral("%1 (median of %2, spread %3 to %4)")
+        .arg(medianRatio(a, b, of), 0, 'f', 2)
+        .arg(n)
+        .arg(r.front(), 0, 'f', 2)
+        .arg(r.back(), 0, 'f', 2);
+}
+
+qint64 wallUs(const RunCost &c)
+{
+    return c.wallUs;
+}
+
+qint64 medianOf(const QVector<RunCost> &runs, Figure of)
+{
+    QVector<qint64> values;
+    for (const RunCost &c : runs)
+        values << of(c);
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
 }
 
 QString loadAverage()
@@ -411,6 +469,7 @@ int benchmark(const Options &o)
     const QString handFile = work.filePath(QStringLiteral("hand.sqlite"));
 
     Best program, hand;
+    QVector<RunCost> programRuns, handRuns, verifyRuns;
     Comparison comparison;
     for (int i = 0; i < o.repeat; ++i) {
         // Alternating which goes first evens out what the machine's other load does.
@@ -420,10 +479,20 @@ int benchmark(const Options &o)
                 measuredRun(programTurn ? QStringLiteral("program") : QStringLiteral("hand"), demo,
                             programTurn ? programFile : handFile);
             (programTurn ? program : hand).add(c, i == 0);
+            (programTurn ? programRuns : handRuns) << c;
             say(QStringLiteral("run %1 %2: %3")
                     .arg(i + 1)
                     .arg(programTurn ? QStringLiteral("program ") : QStringLiteral("hand SQL"))
                     .arg(costText(c)));
+            if (!programTurn)
+                continue;
+            // Verify on the totals the program has just written, as the daily check does.
+            const RunCost v = measuredRun(QStringLiteral("verify"), {}, programFile);
+            verifyRuns << v;
+            say(QStringLiteral("run %1 verify  : %2 (%3 batches ok)")
+                    .arg(i + 1)
+                    .arg(costText(v))
+                    .arg(v.batches));
         }
         comparison = compareTotals(programFile, handFile);
         if (!comparison.differences.isEmpty())
@@ -447,14 +516,20 @@ int benchmark(const Options &o)
     say(QStringLiteral("hand SQL (plain sqlite3 connection),               best of %1: %2")
             .arg(o.repeat)
             .arg(costText(hand.wall)));
-    const double ratio =
-        double(program.wall.wallUs) / double(std::max<qint64>(1, hand.wall.wallUs));
-    const double cpuRatio = double(program.cpuUs) / double(std::max<qint64>(1, hand.cpuUs));
-    say(QStringLiteral("ratio %1 (wall time, best program run / best hand SQL run)")
-            .arg(ratio, 0, 'f', 2));
-    say(QStringLiteral("cpu ratio %1 (user + sys CPU time, least of each: %2 / %3)")
-            .arg(cpuRatio, 0, 'f', 2)
+    const double ratio = medianRatio(programRuns, handRuns, wallUs);
+    const double cpuRatio = medianRatio(programRuns, handRuns, cpuUs);
+    say(QStringLiteral("ratio %1: wall time, program / hand SQL of the runs taken in turns")
+            .arg(ratioText(programRuns, handRuns, wallUs)));
+    say(QStringLiteral("cpu ratio %1: user + sys CPU time, likewise (least of each: %2 / %3)")
+            .arg(ratioText(programRuns, handRuns, cpuUs))
             .arg(ms(program.cpuUs), ms(hand.cpuUs)));
+    say(QStringLiteral("verify: wall %1, CPU %2 (medians of %3), against the run's wall %4, CPU "
+                       "%5; verify / run %6 wall, %7 CPU")
+            .arg(ms(medianOf(verifyRuns, wallUs)), ms(medianOf(verifyRuns, cpuUs)))
+            .arg(verifyRuns.size())
+            .arg(ms(medianOf(programRuns, wallUs)), ms(medianOf(programRuns, cpuUs)))
+            .arg(ratioText(verifyRuns, programRuns, wallUs))
+            .arg(ratioText(verifyRuns, programRuns, cpuUs)));
     say(QStringLiteral(
         "per batch, best runs (the program's figure includes its completion check):"));
     const std::vector<HandBatch> codes = handBatches(period);
@@ -465,9 +540,15 @@ int benchmark(const Options &o)
                 .arg(codes[b].code, ms(p).rightJustified(8), ms(h).rightJustified(8))
                 .arg(double(p) / double(std::max<qint64>(1, h)), 0, 'f', 2));
     }
-    say(QStringLiteral("peak memory %1 (largest ru_maxrss of the program runs' processes; hand "
-                       "SQL %2)")
-            .arg(mb(program.maxRssKb), mb(hand.maxRssKb)));
+    say(QStringLiteral("peak memory of the program runs: anonymous %1 (heap and stacks, "
+                       "sampled), RSS %2 (mapped database pages included); hand SQL %3 and %4; "
+                       "verify %5 and %6")
+            .arg(mb(medianOf(programRuns, [](const RunCost &c) { return c.maxAnonKb; })),
+                 mb(program.maxRssKb),
+                 mb(medianOf(handRuns, [](const RunCost &c) { return c.maxAnonKb; })),
+                 mb(hand.maxRssKb),
+                 mb(medianOf(verifyRuns, [](const RunCost &c) { return c.maxAnonKb; })),
+                 mb(medianOf(verifyRuns, [](const RunCost &c) { return c.maxRssKb; }))));
 
     qint64 startupUs = 0;
     if (o.startupRuns > 0) {
@@ -499,6 +580,9 @@ int benchmark(const Options &o)
 
     say(QStringLiteral("machine: load average %1 at the end").arg(loadAverage()));
     auto verdict = [](bool met) { return met ? QStringLiteral("met") : QStringLiteral("NOT met"); };
+    say(QStringLiteral("goals: verify no dearer than the run %1 (median wall %2 / %3)")
+            .arg(verdict(medianOf(verifyRuns, wallUs) <= medianOf(programRuns, wallUs)),
+                 ms(medianOf(verifyRuns, wallUs)), ms(medianOf(programRuns, wallUs))));
     say(QStringLiteral("goals: ratio <= 1.5 %1 (cpu ratio %2); peak memory < 150 MB %3; "
                        "start-up < 0.5 s %4 (median)")
             .arg(verdict(ratio <= 1.5), verdict(cpuRatio <= 1.5),

@@ -1,6 +1,7 @@
 #include "bench/runs.h"
 
 #include "batch/batch_run.h"
+#include "batch/verify.h"
 #include "dm/error.h"
 #include "dm/fdm.h"
 #include "dm/run_lock.h"
@@ -9,8 +10,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <atomic>
+#include <chrono>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace bench {
 
@@ -21,6 +25,56 @@ qint64 microseconds(const timeval &t)
     return qint64(t.tv_sec) * 1000000 + t.tv_usec;
 }
 
+// The process's anonymous resident memory now (kB): its heap and stacks, not the pages of
+// mapped files such as the database.
+qint64 anonymousKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// The largest anonymous resident memory seen; the kernel keeps no peak of it.
+class AnonymousPeak
+{
+public:
+    AnonymousPeak()
+        : m_thread([this] {
+              while (!m_stop.load()) {
+                  sample();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              }
+          })
+    {
+    }
+    ~AnonymousPeak() { stop(); }
+    qint64 stop()
+    {
+        if (m_thread.joinable()) {
+            m_stop.store(true);
+            m_thread.join();
+            sample();
+        }
+        return m_peak.load();
+    }
+
+private:
+    void sample()
+    {
+        const qint64 now = anonymousKb();
+        if (now > m_peak.load())
+            m_peak.store(now);
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_peak{0};
+    std::thread m_thread;
+};
+
 // Wall and CPU time from construction to stop().
 class Meter
 {
@@ -30,7 +84,7 @@ public:
         getrusage(RUSAGE_SELF, &m_start);
         m_wall.start();
     }
-    void stop(RunCost &cost) const
+    void stop(RunCost &cost)
     {
         cost.wallUs = m_wall.nsecsElapsed() / 1000;
         rusage end{};
@@ -38,11 +92,13 @@ public:
         cost.userUs = microseconds(end.ru_utime) - microseconds(m_start.ru_utime);
         cost.systemUs = microseconds(end.ru_stime) - microseconds(m_start.ru_stime);
         cost.maxRssKb = end.ru_maxrss;
+        cost.maxAnonKb = m_anonymous.stop();
     }
 
 private:
     rusage m_start{};
     QElapsedTimer m_wall;
+    AnonymousPeak m_anonymous;
 };
 
 class FixedPeriod : public PeriodSource
@@ -143,8 +199,8 @@ QString times(const QVector<qint64> &us)
 
 QString costLine(const RunCost &c)
 {
-    return QStringLiteral("run-cost wall_us=%1 user_us=%2 sys_us=%3 maxrss_kb=%4 batches=%5 "
-                          "failures=%6 rows=%7 batches_us=%8")
+    return QStringLiteral("run-cost wall_us=%1 user_us=%2 sys_us=%3 maxrss_kb=%4 maxanon_kb=%9 "
+                          "batches=%5 failures=%6 rows=%7 batches_us=%8")
         .arg(c.wallUs)
         .arg(c.userUs)
         .arg(c.systemUs)
@@ -152,22 +208,23 @@ QString costLine(const RunCost &c)
         .arg(c.batches)
         .arg(c.failures)
         .arg(c.rows)
-        .arg(times(c.batchUs));
+        .arg(times(c.batchUs))
+        .arg(c.maxAnonKb);
 }
 
 bool parseCostLine(const QString &output, RunCost &c)
 {
     static const QRegularExpression line(
         QStringLiteral("run-cost wall_us=(\\d+) user_us=(\\d+) sys_us=(\\d+) maxrss_kb=(\\d+) "
-                       "batches=(\\d+) failures=(\\d+) rows=(\\d+) batches_us=([\\d,]*)"));
+                       "maxanon_kb=(\\d+) batches=(\\d+) failures=(\\d+) rows=(\\d+) "
+                       "batches_us=([\\d,]*)"));
     const auto m = line.match(output);
     if (!m.hasMatch())
         return false;
-    c = RunCost{m.captured(1).toLongLong(), m.captured(2).toLongLong(),
-                m.captured(3).toLongLong(), m.captured(4).toLongLong(),
-                m.captured(5).toInt(),      m.captured(6).toInt(),
-                m.captured(7).toLongLong(), {}};
-    for (const QString &t : m.captured(8).split(u',', Qt::SkipEmptyParts))
+    c = RunCost{m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong(),
+                m.captured(4).toLongLong(), m.captured(5).toLongLong(), m.captured(6).toInt(),
+                m.captured(7).toInt(),      m.captured(8).toLongLong(), {}};
+    for (const QString &t : m.captured(9).split(u',', Qt::SkipEmptyParts))
         c.batchUs << t.toLongLong();
     return true;
 }
@@ -187,7 +244,7 @@ RunCost runProgram(const QString &databaseFile, const Period &period)
         Counter counter(cost);
 
         // As the window's OK does: the run lock for the press, then the batches.
-        const Meter meter;
+        Meter meter;
         counter.start();
         {
             dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
@@ -207,12 +264,49 @@ RunCost runProgram(const QString &databaseFile, const Period &period)
     return cost;
 }
 
+RunCost runVerify(const QString &databaseFile, const Period &period)
+{
+    CompanyCode = QStringLiteral("C_QVT");
+    dm::FDM = new dm::TFDM;
+    RunCost cost;
+    {
+        dm::FDM->PUB_DB.setConnectionString(dm::companyConnectionString(databaseFile));
+        dm::FDM->PUB_DB.open();
+        const FixedPeriod source(period);
+        Meter meter;
+        QVector<verify::BatchVerdict> verdicts;
+        {
+            dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
+            lock.acquire();
+            verdicts = verify::verifyBatches(dm::FDM->PUB_DB, source, &lock);
+        }
+        meter.stop(cost);
+        for (const verify::BatchVerdict &v : std::as_const(verdicts)) {
+            if (v.status == verify::Status::Ok) {
+                ++cost.batches;
+                cost.rows += v.groups;
+            } else {
+                ++cost.failures;
+                qWarning("%s does not verify: %s%s", qPrintable(v.code),
+                         qPrintable(v.differences.join(QLatin1String("; "))),
+                         qPrintable(v.failure));
+            }
+        }
+    }
+    delete dm::FDM;
+    dm::FDM = nullptr;
+    return cost;
+}
+
 RunCost runHandSql(const QString &databaseFile, const Period &period)
 {
     const std::vector<HandBatch> batches = handBatches(period);
     Sqlite db(databaseFile);
+    // Read as the program's connection reads: the same file mapping.
+    for (const QString &pragma : dm::embeddedPragmas())
+        db.exec(pragma);
     RunCost cost;
-    const Meter meter;
+    Meter meter;
     QElapsedTimer lap;
     for (const HandBatch &b : batches) {
         lap.start();

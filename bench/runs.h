@@ -8,13 +8,15 @@
 namespace bench {
 
 // What one measured run cost. CPU times come from getrusage; the peak is the whole
-// process's resident set (ru_maxrss), start-up and libraries included.
+// process's resident set (ru_maxrss), start-up, libraries and mapped database pages included;
+// the anonymous peak leaves out what is mapped from files (RssAnon, sampled every 5 ms).
 struct RunCost
 {
     qint64 wallUs = 0;
     qint64 userUs = 0;
     qint64 systemUs = 0;
     qint64 maxRssKb = 0;
+    qint64 maxAnonKb = 0;
     int batches = 0;         // batches that finished
     int failures = 0;        // batches that failed
     qint64 rows = 0;         // summary rows inserted
@@ -30,8 +32,12 @@ bool parseCostLine(const QString &output, RunCost &cost);
 // box answered. Needs a QCoreApplication. Throws dm::Error when it cannot start.
 RunCost runProgram(const QString &databaseFile, const Period &period);
 
+// salestotals-batch --verify's work on a file the program ran on: the run lock, then every
+// batch recomputed and compared. batches counts those that matched, failures the others.
+RunCost runVerify(const QString &databaseFile, const Period &period);
+
 // The same aggregations as hand-written SQL on a plain sqlite3 connection, one transaction
-// per batch. Throws dm::Error on any failure.
+// per batch, with the embedded connection's PRAGMAs. Throws dm::Error on any failure.
 RunCost runHandSql(const QString &databaseFile, const Period &period);
 
 } // namespace bench

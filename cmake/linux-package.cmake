@@ -129,7 +129,8 @@ set(CPACK_PACKAGE_DESCRIPTION "\
 salestotals totals the confirmed sales orders and invoices of the company\n\
 database by week, month and year into its summary tables: in one window\n\
 (salestotals), or without one for scheduled runs (salestotals-batch, with a\n\
-systemd service and a weekly timer that is installed but not enabled).\n\
+systemd service and a weekly timer, and a daily check of the stored totals\n\
+against their sources, installed but not enabled).\n\
 This build uses the ${SALESTOTALS_DATABASE} backend; its configuration is compiled in.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

@@ -95,21 +95,24 @@ else()
     set(package_name salestotals-${SALESTOTALS_DATABASE})
 endif()
 
-# The weekly task for the Task Scheduler, beside the programs of a per-machine installation
-# (the MSI's folder under Program Files). schtasks reads a definition in UTF-16 reliably.
+# The weekly task for the Task Scheduler and its daily check (--verify), beside the programs
+# of a per-machine installation (the MSI's folder under Program Files). schtasks reads a
+# definition in UTF-16 reliably.
 find_program(SALESTOTALS_ICONV iconv REQUIRED)
 set(SALESTOTALS_TASK_PACKAGE ${package_name})
-configure_file(${PROJECT_SOURCE_DIR}/packaging/salestotals-batch-task.xml.in
-               ${CMAKE_BINARY_DIR}/salestotals-batch-task.utf8.xml @ONLY)
-set(task_xml ${CMAKE_BINARY_DIR}/salestotals-batch-task.xml)
-execute_process(COMMAND ${SALESTOTALS_ICONV} -f UTF-8 -t UTF-16
-                        ${CMAKE_BINARY_DIR}/salestotals-batch-task.utf8.xml
-                OUTPUT_FILE ${task_xml} RESULT_VARIABLE status)
-file(READ ${task_xml} bom LIMIT 2 HEX)
-if(status OR NOT bom STREQUAL "fffe")
-    message(FATAL_ERROR "converting the task definition to UTF-16 (little-endian, with BOM) failed")
-endif()
-install(FILES ${task_xml} DESTINATION .)
+foreach(task salestotals-batch-task salestotals-batch-verify-task)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/${task}.xml.in
+                   ${CMAKE_BINARY_DIR}/${task}.utf8.xml @ONLY)
+    set(task_xml ${CMAKE_BINARY_DIR}/${task}.xml)
+    execute_process(COMMAND ${SALESTOTALS_ICONV} -f UTF-8 -t UTF-16
+                            ${CMAKE_BINARY_DIR}/${task}.utf8.xml
+                    OUTPUT_FILE ${task_xml} RESULT_VARIABLE status)
+    file(READ ${task_xml} bom LIMIT 2 HEX)
+    if(status OR NOT bom STREQUAL "fffe")
+        message(FATAL_ERROR "converting ${task}.xml to UTF-16 (little-endian, with BOM) failed")
+    endif()
+    install(FILES ${task_xml} DESTINATION .)
+endforeach()
 
 # The MSI: per machine under Program Files\${package_name}. Each backend keeps its upgrade code
 # for ever, so that any later version (also a site's own build) replaces the installed one.

@@ -253,6 +253,17 @@ QString integratedLoginHint(const QString &connectionString, const QString &opti
     return hint;
 }
 
+QStringList embeddedPragmas()
+{
+    // The batches scan the order and invoice tables again and again, and SQLite's default
+    // cache (2 MB) keeps almost none of them: every scan read the file anew, one read call per
+    // page, which under Wine is a round trip to its server each. Mapped, the file's pages are
+    // read from the system's cache without a call. Another run's writes are still seen (the
+    // map and the writes share that cache on Linux and Windows alike); a larger file is read
+    // beyond the first 256 MB as before.
+    return {QStringLiteral("PRAGMA mmap_size = 268435456")};
+}
+
 QString embeddedDatabasePath(const QString &dataSource)
 {
     if (QDir::isAbsolutePath(dataSource))
@@ -335,16 +346,14 @@ void openEmbedded(const QString &qtName, const QString &connectionString)
         db.close();
         throw Error(QStringLiteral("Cannot open the database file '%1': %2").arg(path, message));
     }
-    // The batches scan the order and invoice tables again and again, and SQLite's default
-    // cache (2 MB) keeps almost none of them: every scan read the file anew, one read call per
-    // page, which under Wine is a round trip to its server each. Mapped, the file's pages are
-    // read from the system's cache without a call. Another run's writes are still seen (the
-    // map and the writes share that cache on Linux and Windows alike); a larger file is read
-    // beyond the first 256 MB as before.
-    if (sqlite3_exec(raw, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(raw));
-        db.close();
-        throw Error(QStringLiteral("Cannot open the database file '%1': %2").arg(path, message));
+    for (const QString &pragma : embeddedPragmas()) {
+        if (sqlite3_exec(raw, pragma.toUtf8().constData(), nullptr, nullptr, nullptr) !=
+            SQLITE_OK) {
+            const QString message = QString::fromUtf8(sqlite3_errmsg(raw));
+            db.close();
+            throw Error(
+                QStringLiteral("Cannot open the database file '%1': %2").arg(path, message));
+        }
     }
     compat::install(raw);
 }
@@ -437,6 +446,31 @@ void Connection::beginTrans()
     traceTransaction(TraceEntry::Begin, ok, error);
     if (!ok)
         throw Error(error);
+}
+
+void Connection::beginReadOnlyTrans()
+{
+    if (m_backend == Backend::SqlServer) {
+        beginTrans();
+        return;
+    }
+    open();
+    QSqlQuery begin(database());
+    const bool ok =
+        begin.exec(QStringLiteral("PRAGMA query_only = 1")) && begin.exec(QStringLiteral("BEGIN"));
+    const QString error = ok ? QString() : driverMessage(begin.lastError());
+    traceTransaction(TraceEntry::Begin, ok, error);
+    if (!ok) {
+        endReadOnlyTrans();
+        throw Error(error);
+    }
+}
+
+void Connection::endReadOnlyTrans()
+{
+    rollbackTrans();
+    if (m_backend == Backend::Embedded && connected())
+        QSqlQuery(database()).exec(QStringLiteral("PRAGMA query_only = 0"));
 }
 
 void Connection::commitTrans()

@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QStringList>
 
 namespace dm {
 
@@ -33,6 +34,10 @@ QString dataSourceOf(const QString &connectionString);
 // The database file for the embedded backend: a relative data source is taken
 // beside the executable.
 QString embeddedDatabasePath(const QString &dataSource);
+
+// The PRAGMAs every embedded connection runs once it is open (the benchmark's hand-written
+// SQL runs them too, so that both sides read the file alike).
+QStringList embeddedPragmas();
 
 // The database's own message of a failure, else the driver's.
 QString driverMessage(const QSqlError &error);
@@ -70,6 +75,11 @@ public:
     void beginTrans();    // throws dm::Error
     void commitTrans();   // throws dm::Error
     void rollbackTrans(); // never throws; closes the connection when the rollback fails
+
+    // A transaction that only reads and is rolled back: the embedded database refuses every
+    // write meanwhile (query_only) and takes no write lock; SQL Server keeps nothing of it.
+    void beginReadOnlyTrans(); // throws dm::Error
+    void endReadOnlyTrans();   // never throws
 
     QSqlDatabase database() const; // valid while connected
 

@@ -163,6 +163,8 @@ void Query::run(bool withResult)
             m_connection->open();
         QSqlQuery query(m_connection->database());
         query.setForwardOnly(true);
+        if (m_exactNumbers)
+            query.setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!query.prepare(m_positional))
             throw Error(driverMessage(query.lastError()));
         for (const Parameter &param : std::as_const(m_params))

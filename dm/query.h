@@ -44,6 +44,9 @@ public:
     void setSQL(const QString &text);
     const QString &sql() const { return m_sql; }
 
+    // Decimals of SQL Server as their exact text instead of the nearest double.
+    void setExactNumbers(bool on) { m_exactNumbers = on; }
+
     bool prepared() const { return m_prepared; }
     void setPrepared(bool on) { m_prepared = on; }
 
@@ -70,6 +73,7 @@ private:
     QString m_positional; // text with markers replaced by placeholders
     QVector<Parameter> m_params;
     bool m_prepared = false;
+    bool m_exactNumbers = false;
     bool m_active = false;
     QStringList m_columns;
     QVector<QVector<QVariant>> m_rows;

@@ -157,3 +157,15 @@ TEST(ProposedPeriod, OptionsReplaceOnlyTheirOwnPart)
     EXPECT_EQ(given.week(), 20);
     EXPECT_THROW(batchcli::givenPeriod(parse({"--year", "2024", "--month", "5"})), dm::Error);
 }
+
+TEST(Options, VerifyTakesThePeriodOptionsButNotDryRun)
+{
+    const Options o = parse({"--verify", "--week", "7"});
+    EXPECT_TRUE(o.verify);
+    EXPECT_EQ(o.week, 7);
+    EXPECT_FALSE(parse({}).verify);
+    EXPECT_EQ(usageError({"--verify", "--dry-run"}),
+              QStringLiteral("--verify and --dry-run exclude each other"));
+    EXPECT_EQ(usageError({"--verify=yes"}),
+              QStringLiteral("--verify takes no value and is given once"));
+}

@@ -361,6 +361,8 @@ class Session:
     def answer(self, sql, lower, values, result):
         if result is not None:
             self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
+        elif SCRIPT == 'verify' and verify_answer(self, sql, lower, values):
+            return
         elif 'dm_tran_locks' in lower:
             log(event='holder', session=self.session())
             columns = [('host_name', 30), ('login_name', 30), ('holder', 128)]
@@ -553,6 +555,51 @@ def read_param(p, pos):
             return None, 'varchar', pos + 10
         return p[pos + 10:pos + 10 + size].decode('latin-1'), 'varchar', pos + 10 + size
     raise ValueError('parameter type 0x%02x' % kind)
+
+
+# ---- Script 'verify': every batch recorded done for the period, one of them drifted ----
+# The stored totals are decimal(38, 8), as create_summary_tables.sql makes them; the
+# recomputation's are decimal(38, 2), as ROUND(..., 2) gives them. Values are mantissas.
+VERIFY_STORED = [('S01', 10050000000), ('S02', 725000000)]
+VERIFY_RECOMPUTED = [('S01', 10050), ('S02', 725)]
+VERIFY_DRIFT = ('W101', [('S01', 10050), ('S02', 925)])  # S02: 9.25 now, 7.25 stored
+
+
+def verify_answer(session, sql, lower, values):
+    """Verify's three reads of a batch; False for anything else."""
+    if not lower.startswith('select'):
+        return False
+    code = re.search(r"'([WMY][0-9]{3})'", sql)
+    code = code.group(1) if code else ''
+    event = dict(session=session.session(), tran=session.tran, code=code, values=values)
+    if 'from fadmxy' in lower:
+        log(event='verify-completion', **event)
+        session.send(result_set([('XY001', 10)], [[code]], LATIN_COLLATION))
+    elif 'from fadmxx' in lower:
+        log(event='verify-stored', **event)
+        session.send(decimal_rows(VERIFY_STORED, 8))
+    elif ' group by ' in lower:
+        log(event='verify-recompute', sql=sql, **event)
+        rows = VERIFY_DRIFT[1] if code == VERIFY_DRIFT[0] else VERIFY_RECOMPUTED
+        session.send(decimal_rows(rows, 2))
+    else:
+        return False
+    return True
+
+
+def decimal_rows(rows, scale):
+    """Columns XX005, a varchar, and XX004, a decimal(38, scale) (DECIMALN: a sign byte and a
+    16-byte little-endian magnitude)."""
+    meta = b'\x81' + struct.pack('<H', 2)
+    meta += struct.pack('<IH', 0, 0x0009) + b'\xa7' + struct.pack('<H', 20) + LATIN_COLLATION + \
+        b_varchar('XX005')
+    meta += struct.pack('<IH', 0, 0x0009) + b'\x6a' + bytes([17, 38, scale]) + b_varchar('XX004')
+    data = b''
+    for group, mantissa in rows:
+        raw = group.encode('latin-1')
+        data += b'\xd1' + struct.pack('<H', len(raw)) + raw
+        data += bytes([17, 1 if mantissa >= 0 else 0]) + abs(mantissa).to_bytes(16, 'little')
+    return meta + data + done(len(rows))
 
 
 class Realm:

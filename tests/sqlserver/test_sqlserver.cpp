@@ -1,5 +1,6 @@
 // The real client stack (QODBC, unixODBC, FreeTDS) against standin.py, a test double for the
 // server's side of TDS; run under LANG=C as cron and systemd would.
+#include "app/verify_cli.h"
 #include "batch/batch_run.h"
 #include "batch/boxes.h"
 #include "dm/connection.h"
@@ -19,6 +20,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -351,6 +353,51 @@ TEST_F(SqlServer, BusyRunLockNamesTheHolderAndChangesNothing)
         EXPECT_FALSE(e[QLatin1String("sql")].toString().contains(QLatin1String("Delete")) ||
                      e[QLatin1String("event")] == QLatin1String("commit"))
             << QJsonDocument(e).toJson().toStdString();
+}
+
+// Verify: each batch's own SELECT runs on the server inside a transaction that is rolled back,
+// under the run lock; only the totals come back, decimal as text, compared exactly.
+TEST_F(SqlServer, VerifyRecomputesOnTheServerAndReportsTheDrift)
+{
+    StandIn server(QStringLiteral("verify"));
+    ASSERT_GT(server.port(), 0);
+    PressOk press(server);
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    const int status =
+        batchcli::verifyTotals(press.period, 30, out, err, QStringLiteral("salestotals-batch"));
+    out.flush();
+    err.flush();
+    EXPECT_EQ(status, 3) << errText.toStdString();
+    const QStringList lines = outText.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 13) << outText.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("W101 differs: 1 total differs, largest 2 in 'S02' (stored "
+                                       "7.25, recomputed 9.25)"));
+    for (qsizetype i = 1; i < 12; ++i)
+        EXPECT_TRUE(lines[i].endsWith(QLatin1String(" ok 2 groups"))) << lines[i].toStdString();
+    EXPECT_TRUE(lines[12].startsWith(QLatin1String("ALL differs 1 of 12 batches ")))
+        << lines[12].toStdString();
+
+    const QList<QJsonObject> recomputed = server.events(QStringLiteral("verify-recompute"));
+    ASSERT_EQ(recomputed.size(), 12);
+    for (const QJsonObject &e : recomputed) {
+        const QString sql = e[QLatin1String("sql")].toString();
+        EXPECT_TRUE(sql.startsWith(QLatin1String("SELECT 'C_QVT' COMPANY,")) &&
+                    sql.contains(QLatin1String(" GROUP BY ")))
+            << sql.toStdString();
+        EXPECT_NE(e[QLatin1String("tran")].toInt(), 0) << "outside the transaction";
+    }
+    EXPECT_EQ(recomputed[0][QLatin1String("values")].toArray(), QJsonArray{23}) << "W101's week";
+    const QList<QJsonObject> locks = server.events(QStringLiteral("applock"));
+    ASSERT_FALSE(locks.isEmpty());
+    EXPECT_EQ(locks[0][QLatin1String("owner")].toString(), QStringLiteral("Session"));
+    // Nothing written, and the transaction rolled back (FreeTDS ends the one it begins again
+    // when autocommit returns with a rollback of its own).
+    EXPECT_TRUE(server.events(QStringLiteral("commit")).isEmpty());
+    const QList<QJsonObject> rollbacks = server.events(QStringLiteral("rollback"));
+    EXPECT_FALSE(rollbacks.isEmpty());
+    for (const QJsonObject &r : rollbacks)
+        EXPECT_TRUE(r[QLatin1String("inserts")].toArray().isEmpty());
 }
 
 // Week numbers count from Sunday whatever the login's language; the compiled-in options

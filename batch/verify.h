@@ -1,0 +1,64 @@
+#pragma once
+
+#include "batch/catalogue.h"
+#include "batch/period_source.h"
+#include "dm/connection.h"
+#include "dm/decimal.h"
+#include "dm/variant.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+namespace dm {
+class RunLock;
+}
+
+// Verify: whether the totals in FADMXX still match their sources, batch by batch.
+namespace verify {
+
+// One summary row, or one group of a recomputation. A null group key is a group of its own,
+// as GROUP BY makes it; a null total is what SUM gives over nulls.
+struct GroupTotal
+{
+    std::optional<QString> group;
+    std::optional<dm::Decimal> total;
+};
+
+enum class Status { Ok, Differs, NotDone, Failed };
+
+struct BatchVerdict
+{
+    QString code;
+    Status status = Status::NotDone;
+    int groups = 0;          // groups recomputed
+    QStringList differences; // what differs, in the order of the checks; empty unless Differs
+    QString failure;         // the database's message, for Failed
+};
+
+// A total as the database hands it back: a decimal text (SQL Server's decimal, read exactly),
+// a whole number, or a double (the embedded database's, which stands for the decimal of at
+// most 15 digits nearest to it). Throws dm::Error for anything else.
+std::optional<dm::Decimal> totalOf(const dm::Variant &value);
+
+// Compares what a batch would write now with what FADMXX and FADMXY hold for it. Groups are
+// matched as the server groups them: letter case and trailing blanks aside. Totals must be
+// equal as decimals.
+BatchVerdict compareBatch(const QString &code, int completionRows,
+                          const QVector<GroupTotal> &recomputed, const QVector<GroupTotal> &stored);
+
+// Reads the batch's completion rows and summary rows for the period, runs the batch's own
+// SELECT (the database aggregates; only totals come back), and compares. Throws dm::Error.
+BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
+                         const PeriodSource &period);
+
+// Every batch of the catalogue, in the order of the run, inside one transaction that writes
+// nothing and is rolled back. With a run lock, keeps it before each batch (a session's lock
+// goes with a connection the server closed). A batch whose statements fail is Failed and the
+// others go on; the lock lost to another run throws dm::RunBusy, and a transaction that cannot
+// begin throws dm::Error.
+QVector<BatchVerdict> verifyBatches(dm::Connection &connection, const PeriodSource &period,
+                                    dm::RunLock *lock = nullptr);
+
+} // namespace verify

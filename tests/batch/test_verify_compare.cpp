@@ -1,0 +1,76 @@
+// Verify's comparison of recomputed and stored groups, and the totals as drivers hand them.
+#include "batch/verify.h"
+
+#include <QVariant>
+#include <gtest/gtest.h>
+
+namespace {
+
+using verify::GroupTotal;
+using verify::Status;
+
+GroupTotal row(const char *group, const char *total)
+{
+    GroupTotal g;
+    if (group)
+        g.group = QString::fromUtf8(group);
+    if (total)
+        g.total = dm::Decimal::parse(total);
+    return g;
+}
+
+// The server groups 'S01', 's01' and 'S01 ' together, and a NULL key is a group of its own:
+// none of that is drift, nor is a null total matched by a null.
+TEST(VerifyCompare, GroupsMatchAsTheServerGroupsThem)
+{
+    const auto v = verify::compareBatch(
+        "W101", 1, {row("S01", "10.50"), row(nullptr, "3"), row("G2", nullptr)},
+        {row("s01  ", "10.5"), row(nullptr, "3.000000"), row("G2", nullptr)});
+    EXPECT_EQ(v.status, Status::Ok) << v.differences.join("; ").toStdString();
+    EXPECT_EQ(v.groups, 3);
+}
+
+TEST(VerifyCompare, ExtraGroupsAndABatchRecordedTwice)
+{
+    const auto v = verify::compareBatch("M301", 2, {row("G1", "1")},
+                                        {row("G1", "1"), row("G9", "4"), row("G8", "5")});
+    EXPECT_EQ(v.status, Status::Differs);
+    EXPECT_EQ(v.differences, (QStringList{"completion row present 2 times (counted twice)",
+                                          "2 groups extra: 'G9', 'G8'"}));
+}
+
+// The largest difference wins whatever its sign; a null against a number counts but has no
+// size.
+TEST(VerifyCompare, LargestDifferenceNamesItsGroup)
+{
+    const auto v =
+        verify::compareBatch("Y102", 1, {row("A", "100.00"), row("B", "5"), row("C", nullptr)},
+                             {row("A", "99.99"), row("B", "-7.5"), row("C", "1")});
+    EXPECT_EQ(v.differences,
+              QStringList{"3 totals differ, largest 12.5 in 'B' (stored -7.5, recomputed 5)"});
+}
+
+// Nothing recorded and nothing stored: not done, and no source is read for it.
+TEST(VerifyCompare, NothingRecordedIsNotDone)
+{
+    EXPECT_EQ(verify::compareBatch("W103", 0, {}, {}).status, Status::NotDone);
+}
+
+// SQL Server's decimal(38, 8) as its exact text, the embedded database's double, a whole
+// number: the same total.
+TEST(VerifyCompare, TotalsFromEitherDriverCompareExactly)
+{
+    const auto text = verify::totalOf(dm::Variant(QStringLiteral("40349.81700000")));
+    const auto real = verify::totalOf(dm::Variant::fromQVariant(QVariant(40349.817)));
+    ASSERT_TRUE(text && real);
+    EXPECT_EQ(*text, *real);
+    EXPECT_EQ(*verify::totalOf(dm::Variant::fromQVariant(QVariant(qlonglong(12)))),
+              *dm::Decimal::parse("12.000"));
+    EXPECT_FALSE(verify::totalOf(dm::Variant()).has_value());
+    EXPECT_THROW(verify::totalOf(dm::Variant(QStringLiteral("12,5"))), dm::Error);
+    // Exact beyond a double's 15 digits: one unit in the eighth place is a difference.
+    EXPECT_FALSE(*verify::totalOf(dm::Variant(QStringLiteral("123456789012.00000001"))) ==
+                 *verify::totalOf(dm::Variant(QStringLiteral("123456789012.00000000"))));
+}
+
+} // namespace

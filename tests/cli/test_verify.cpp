@@ -1,0 +1,253 @@
+// salestotals-batch --verify on a demo database after a run, with the tables changed behind
+// the program's back: what each line says and the exit status.
+#include "program.h"
+
+#include "dm/decimal.h"
+#include "dm/run_lock.h"
+
+#include <QCryptographicHash>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <sqlite3.h>
+
+namespace {
+
+const QStringList Period{"--year", "2026", "--month", "12", "--week", "49"};
+const QStringList Codes{"W101", "W102", "M101", "M102", "Y101", "Y102",
+                        "W103", "M103", "Y103", "W301", "M301", "Y301"};
+
+// One value of a plain SQLite connection of the test's own, as SQLite prints it; "" for none.
+QString value(const QString &path, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    QString result;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
+        if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+            result =
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        else if (sqlite3_errcode(db) != SQLITE_OK && sqlite3_errcode(db) != SQLITE_DONE &&
+                 sqlite3_errcode(db) != SQLITE_ROW)
+            ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql.toStdString();
+    } else {
+        ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql.toStdString();
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+// A total as the lines show it: exact, without the zeros of the column's scale.
+QString shown(const dm::Decimal &d)
+{
+    QString text = QString::fromStdString(d.toString());
+    if (text.contains(u'.')) {
+        while (text.endsWith(u'0'))
+            text.chop(1);
+        if (text.endsWith(u'.'))
+            text.chop(1);
+    }
+    return text;
+}
+
+dm::Decimal decimal(const QString &text)
+{
+    const auto d = dm::Decimal::parse(text.toStdString());
+    EXPECT_TRUE(d.has_value()) << text.toStdString();
+    return d.value_or(dm::Decimal());
+}
+
+class Verify : public ::testing::Test
+{
+protected:
+    // The demo database once, and the twelve batches run on it once.
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir;
+        const QString demo = s_dir->filePath(QStringLiteral("QVT.sqlite"));
+        QProcess tool;
+        tool.start(QStringLiteral(DEMO_DB_TOOL), {demo});
+        if (!tool.waitForFinished(120000) || tool.exitCode() != 0)
+            return;
+        s_ran = Program(BATCH_EMBEDDED, s_dir->path()).run(Period).status == 0;
+    }
+    static void TearDownTestSuite() { delete s_dir; }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_ran) << "no demo database, or its run failed";
+        ASSERT_TRUE(QFile::copy(s_dir->filePath(QStringLiteral("QVT.sqlite")), database));
+        ASSERT_EQ(value(database, QStringLiteral("SELECT count(*) FROM FADMXY")), "12");
+    }
+
+    void exec(const QString &sql) const
+    {
+        sqlite3 *db = nullptr;
+        char *error = nullptr;
+        if (sqlite3_open(database.toUtf8().constData(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK)
+            ADD_FAILURE() << (error ? error : sqlite3_errmsg(db)) << " in " << sql.toStdString();
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+
+    QString stored(const QString &sql) const { return value(database, sql); }
+
+    // Every batch ok with the groups the run wrote, but for the lines given.
+    QStringList expected(const QMap<QString, QString> &differing) const
+    {
+        QStringList lines;
+        for (const QString &code : Codes) {
+            const QString groups =
+                stored(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001 = '%1'").arg(code));
+            lines << differing.value(code, QStringLiteral("%1 ok %2 groups").arg(code, groups));
+        }
+        return lines;
+    }
+
+    Outcome verify(const QStringList &more = {}) const
+    {
+        Outcome o =
+            Program(BATCH_EMBEDDED, dir.path()).run(Period + QStringList{"--verify"} + more);
+        // The time varies; the rest of the closing line is asserted.
+        if (!o.lines.isEmpty())
+            o.lines.last().remove(QRegularExpression(QStringLiteral(" \\d+ ms$")));
+        return o;
+    }
+
+    QTemporaryDir dir;
+    QString database = dir.filePath(QStringLiteral("QVT.sqlite"));
+    static inline QTemporaryDir *s_dir = nullptr;
+    static inline bool s_ran = false;
+};
+
+QByteArray digest(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+               : QByteArray();
+}
+
+TEST_F(Verify, UntouchedTotalsAreAllOkAndNothingIsWritten)
+{
+    const QByteArray before = digest(database);
+    const QString log = dir.filePath(QStringLiteral("verify.log"));
+    const Outcome o = verify({QStringLiteral("--log"), log});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.lines, expected({}) << "ALL ok 12 of 12 batches");
+    EXPECT_EQ(o.err, QString());
+    EXPECT_EQ(digest(database), before);
+
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList logged = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(logged.size(), 15);
+    EXPECT_TRUE(logged.first().endsWith(QLatin1String(": year 2026, month 12, week 49, verify")))
+        << logged.first().toStdString();
+    EXPECT_EQ(logged.mid(1, 12), o.lines.mid(0, 12));
+    EXPECT_EQ(logged.last(), QStringLiteral("== exit status 0"));
+}
+
+// Verify never compares a half-done run: it waits for the run lock, and gives up as a run does.
+TEST_F(Verify, RunLockHeldIsBusy)
+{
+    QLockFile held(dm::RunLock::lockFilePath(database));
+    ASSERT_TRUE(held.tryLock(0));
+    const Outcome o = Program(BATCH_SHORT_WAIT, dir.path()).run(Period + QStringList{"--verify"});
+    EXPECT_EQ(o.status, 75);
+    EXPECT_TRUE(o.lines.isEmpty()) << o.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(o.err.contains(QLatin1String("Another run holds the company database C_QVT")))
+        << o.err.toStdString();
+}
+
+// An invoice of the week posted after the run: the three invoice batches of its week, month
+// and year differ by its amount in its group; the order batches do not.
+TEST_F(Verify, InvoiceAddedAfterTheRunShowsInExactlyTheBatchesThatSumIt)
+{
+    const QString group = stored(QStringLiteral(
+        "SELECT XX005 FROM FADMXX WHERE XX001 = 'W301' AND XX004 IS NOT NULL AND XX005 IN "
+        "(SELECT XX005 FROM FADMXX WHERE XX001 = 'M301') ORDER BY XX005 LIMIT 1"));
+    ASSERT_FALSE(group.isEmpty()) << "no group of week 49 in December";
+    QMap<QString, QString> before;
+    for (const QString code : {"W301", "M301", "Y301"})
+        before[code] = stored(QStringLiteral("SELECT XX004 FROM FADMXX WHERE XX001 = '%1' AND "
+                                             "XX005 = '%2'")
+                                  .arg(code, group));
+    exec(QStringLiteral("INSERT INTO COPTG (TG001,TG002,TG003,TG004,TG006,TG023,TG045,TG046) "
+                        "VALUES ('2301','LATE000001','20261203','C100','%1','Y',150,2.5)")
+             .arg(group));
+
+    const Outcome o = verify();
+    QMap<QString, QString> differing;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        differing[it.key()] = QStringLiteral("%1 differs: 1 total differs, largest 152.5 in '%2' "
+                                             "(stored %3, recomputed %4)")
+                                  .arg(it.key(), group, shown(decimal(it.value())),
+                                       shown(*decimal(it.value()).plus(decimal("152.5"))));
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_EQ(o.lines, expected(differing) << "ALL differs 3 of 12 batches");
+}
+
+TEST_F(Verify, SummaryRowPresentTwiceIsABatchCountedTwice)
+{
+    const QString firstRow = QStringLiteral("(SELECT min(rowid) FROM FADMXX WHERE XX001 = 'M101')");
+    const QString group =
+        stored(QStringLiteral("SELECT XX005 FROM FADMXX WHERE rowid = ") + firstRow);
+    exec(QStringLiteral("INSERT INTO FADMXX SELECT * FROM FADMXX WHERE rowid = ") + firstRow);
+
+    const Outcome o = verify();
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_EQ(o.lines,
+              expected({{"M101",
+                         QStringLiteral("M101 differs: 1 group present twice (counted twice): '%1'")
+                             .arg(group)}})
+                  << "ALL differs 1 of 12 batches");
+}
+
+TEST_F(Verify, DeletedCompletionRowAndEditedSummaryRow)
+{
+    const QString row = QStringLiteral(
+        "(SELECT min(rowid) FROM FADMXX WHERE XX001 = 'Y101' AND XX004 IS NOT NULL)");
+    const QString group = stored(QStringLiteral("SELECT XX005 FROM FADMXX WHERE rowid = ") + row);
+    const dm::Decimal total =
+        decimal(stored(QStringLiteral("SELECT XX004 FROM FADMXX WHERE rowid = ") + row));
+    const QString w102Rows =
+        stored(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001 = 'W102'"));
+    exec(QStringLiteral("DELETE FROM FADMXY WHERE XY001 = 'W102';"
+                        "UPDATE FADMXX SET XX004 = XX004 + 1000 WHERE rowid = ") +
+         row);
+
+    const Outcome o = verify();
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    QStringList lines = expected(
+        {{"W102", QStringLiteral("W102 differs: summary rows without completion row (%1 rows)")
+                      .arg(w102Rows)},
+         {"Y101",
+          QStringLiteral("Y101 differs: 1 total differs, largest 1000 in '%1' (stored "
+                         "%2, recomputed %3)")
+              .arg(group, shown(*total.plus(dm::Decimal::fromInt64(1000))), shown(total))}});
+    EXPECT_EQ(o.lines, lines << "ALL differs 2 of 12 batches");
+}
+
+// The summary rows of a batch deleted, its completion row kept; and a batch never done.
+TEST_F(Verify, CompletionRowWithoutSummaryRowsAndABatchNotDone)
+{
+    const QString m103Groups =
+        stored(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001 = 'M103'"));
+    exec(QStringLiteral("DELETE FROM FADMXX WHERE XX001 IN ('M103', 'Y301');"
+                        "DELETE FROM FADMXY WHERE XY001 = 'Y301'"));
+
+    const Outcome o = verify();
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    EXPECT_EQ(o.lines, expected({{"M103", QStringLiteral("M103 differs: completion row without "
+                                                         "summary rows (%1 groups recomputed)")
+                                              .arg(m103Groups)},
+                                 {"Y301", QStringLiteral("Y301 not done")}})
+                           << "ALL differs 1 of 11 batches");
+}
+
+} // namespace
