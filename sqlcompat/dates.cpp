@@ -1,9 +1,9 @@
-#include "dm/compat_dates.h"
+#include "sqlcompat/dates.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace dm::compat {
+namespace sqlcompat {
 
 namespace {
 
@@ -301,4 +301,4 @@ std::string formatDateTime(const DateTime &value)
     return text;
 }
 
-} // namespace dm::compat
+} // namespace sqlcompat

@@ -1,12 +1,14 @@
 #pragma once
 
+// Inner part of the dialect: for sqlcompat/ itself, its tests and fuzz targets only.
+
 #include <QStringView>
 #include <optional>
 #include <string>
 #include <string_view>
 
 // Dates as the ERP server's datetime type and DATEPART treat them (DATEFIRST 7).
-namespace dm::compat {
+namespace sqlcompat {
 
 enum class DatePart {
     Year,
@@ -61,4 +63,4 @@ int datePart(DatePart part, const DateTime &value);
 // "YYYY-MM-DD hh:mm:ss.fff", which parseDateTimeText reads back.
 std::string formatDateTime(const DateTime &value);
 
-} // namespace dm::compat
+} // namespace sqlcompat

@@ -1,10 +1,10 @@
-#include "dm/decimal.h"
+#include "sqlcompat/decimal.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-namespace dm {
+namespace sqlcompat {
 
 namespace {
 
@@ -389,4 +389,4 @@ std::string Decimal::toString() const
     return text;
 }
 
-} // namespace dm
+} // namespace sqlcompat

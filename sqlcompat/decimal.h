@@ -1,11 +1,13 @@
 #pragma once
 
+// Inner part of the dialect: for sqlcompat/ itself, its tests and fuzz targets only.
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace dm {
+namespace sqlcompat {
 
 // An exact decimal number as the ERP server's numeric type holds it: at most 38 digits,
 // of which `scale` lie after the point (0 to 38). No binary floating point is involved in
@@ -70,4 +72,4 @@ private:
 // leading sign; true when that sign was '-'.
 bool takeSign(std::string_view &text);
 
-} // namespace dm
+} // namespace sqlcompat

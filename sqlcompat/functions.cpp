@@ -1,8 +1,8 @@
-#include "dm/compat_functions.h"
+#include "sqlcompat/functions.h"
 
-#include "dm/compat_dates.h"
-#include "dm/decimal.h"
 #include "dm/error.h"
+#include "sqlcompat/dates.h"
+#include "sqlcompat/decimal.h"
 
 #include <QString>
 #include <charconv>
@@ -10,7 +10,7 @@
 #include <new>
 #include <sqlite3.h>
 
-namespace dm::compat {
+namespace sqlcompat {
 
 namespace {
 
@@ -443,8 +443,8 @@ int collate(void *, int lengthA, const void *a, int lengthB, const void *b)
 void check(sqlite3 *db, int rc, const char *what)
 {
     if (rc != SQLITE_OK)
-        throw Error(QStringLiteral("Cannot register %1: %2")
-                        .arg(QString::fromUtf8(what), QString::fromUtf8(sqlite3_errmsg(db))));
+        throw dm::Error(QStringLiteral("Cannot register %1: %2")
+                            .arg(QString::fromUtf8(what), QString::fromUtf8(sqlite3_errmsg(db))));
 }
 
 } // namespace
@@ -535,4 +535,4 @@ void registerFunctions(sqlite3 *db)
           "NOCASE");
 }
 
-} // namespace dm::compat
+} // namespace sqlcompat

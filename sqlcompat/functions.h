@@ -1,5 +1,7 @@
 #pragma once
 
+// Inner part of the dialect: for sqlcompat/ itself, its tests and fuzz targets only.
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,7 +10,7 @@ struct sqlite3;
 
 // The functions and the collation that translated statements rely on, and the
 // conversions they share with the translation.
-namespace dm::compat {
+namespace sqlcompat {
 
 enum class IntStatus { Ok, Invalid, Overflow };
 
@@ -42,4 +44,4 @@ inline constexpr int MaxSumStack = 16;
 // Throws dm::Error when SQLite refuses a registration.
 void registerFunctions(sqlite3 *db);
 
-} // namespace dm::compat
+} // namespace sqlcompat

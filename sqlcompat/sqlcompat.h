@@ -1,10 +1,13 @@
 #pragma once
 
+// The SQL Server dialect on SQLite: the only header the data module includes. The other
+// headers of this folder are its inner parts, for its own tests and fuzz targets.
+
 #include <QString>
 
 struct sqlite3;
 
-namespace dm::compat {
+namespace sqlcompat {
 
 // Rewrites a SQL Server statement (markers already turned into '?') so that SQLite gives
 // SQL Server's results for it. Token-based; quoted literals are respected; anything it
@@ -16,4 +19,4 @@ QString translate(const QString &sqlServerText);
 // on this connection only.
 void install(sqlite3 *db);
 
-} // namespace dm::compat
+} // namespace sqlcompat

@@ -1,6 +1,6 @@
-#include "dm/compat_tokens.h"
+#include "sqlcompat/tokens.h"
 
-namespace dm::compat {
+namespace sqlcompat {
 
 namespace {
 
@@ -133,4 +133,4 @@ std::vector<Token> tokenize(QStringView text)
     return Lexer(text).run();
 }
 
-} // namespace dm::compat
+} // namespace sqlcompat

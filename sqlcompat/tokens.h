@@ -1,10 +1,12 @@
 #pragma once
 
+// Inner part of the dialect: for sqlcompat/ itself, its tests and fuzz targets only.
+
 #include <QStringView>
 #include <vector>
 
 // The lexical pieces of a statement in the ERP server's dialect.
-namespace dm::compat {
+namespace sqlcompat {
 
 enum class TokenKind {
     Blank,      // white space or a comment
@@ -28,4 +30,4 @@ struct Token
 // cover the text without gaps.
 std::vector<Token> tokenize(QStringView text);
 
-} // namespace dm::compat
+} // namespace sqlcompat

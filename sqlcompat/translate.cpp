@@ -1,14 +1,14 @@
-#include "dm/compat.h"
+#include "sqlcompat/sqlcompat.h"
 
-#include "dm/compat_dates.h"
-#include "dm/compat_functions.h"
-#include "dm/compat_tokens.h"
-#include "dm/decimal.h"
+#include "sqlcompat/dates.h"
+#include "sqlcompat/decimal.h"
+#include "sqlcompat/functions.h"
+#include "sqlcompat/tokens.h"
 
 #include <QStringList>
 #include <optional>
 
-namespace dm::compat {
+namespace sqlcompat {
 
 namespace {
 
@@ -655,4 +655,4 @@ void install(sqlite3 *db)
     registerFunctions(db);
 }
 
-} // namespace dm::compat
+} // namespace sqlcompat

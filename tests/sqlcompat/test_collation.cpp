@@ -1,13 +1,13 @@
 // Texts under the server's default collation: case and trailing blanks ignored.
-#include "test_compat_db.h"
+#include "test_db.h"
 
-#include "dm/compat_functions.h"
+#include "sqlcompat/functions.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 
-using dm::compat::compareText;
+using sqlcompat::compareText;
 
 namespace {
 

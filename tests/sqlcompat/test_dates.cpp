@@ -1,5 +1,5 @@
 // DATEPART and convert(datetime, x, 112) on real SQLite, written as the batches write them.
-#include "test_compat_db.h"
+#include "test_db.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "test_compat_db.h"
+#include "test_db.h"
 
-#include "dm/compat.h"
 #include "sql/schema.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <charconv>
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ CompatDb::CompatDb()
 {
     if (sqlite3_open(":memory:", &m_db) != SQLITE_OK)
         ADD_FAILURE() << "cannot open an in-memory database";
-    dm::compat::install(m_db);
+    sqlcompat::install(m_db);
     exec(embeddedSchemaSql());
 }
 
@@ -56,7 +56,7 @@ CompatDb::~CompatDb()
 
 CompatDb::Result CompatDb::run(const QString &sqlServerText, const QVariantList &values)
 {
-    return runPlain(dm::compat::translate(sqlServerText), values);
+    return runPlain(sqlcompat::translate(sqlServerText), values);
 }
 
 CompatDb::Result CompatDb::runPlain(const QString &sqliteText, const QVariantList &values)
@@ -98,7 +98,7 @@ QString CompatDb::value(const QString &sqlServerText, const QVariantList &values
 {
     const Result result = run(sqlServerText, values);
     EXPECT_TRUE(result.ok()) << result.error.toStdString() << "\n"
-                             << dm::compat::translate(sqlServerText).toStdString();
+                             << sqlcompat::translate(sqlServerText).toStdString();
     return result.rows.isEmpty() || result.rows.first().isEmpty() ? QString()
                                                                   : result.rows.first().first();
 }

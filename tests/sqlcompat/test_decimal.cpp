@@ -1,11 +1,11 @@
-#include "dm/decimal.h"
+#include "sqlcompat/decimal.h"
 
 #include <charconv>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
 
-using dm::Decimal;
+using sqlcompat::Decimal;
 
 namespace {
 

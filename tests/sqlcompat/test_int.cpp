@@ -1,7 +1,7 @@
 // A DATEPART number compared with a quoted text: the text is converted to int first.
-#include "test_compat_db.h"
+#include "test_db.h"
 
-#include "dm/compat_functions.h"
+#include "sqlcompat/functions.h"
 
 #include <gtest/gtest.h>
 
@@ -124,8 +124,8 @@ TEST_F(IntConversion, ABoundTextOrIntegerComparesAsANumber)
 
 TEST(VarcharToInt, FollowsTheServersRules)
 {
-    using dm::compat::IntStatus;
-    using dm::compat::varcharToInt;
+    using sqlcompat::IntStatus;
+    using sqlcompat::varcharToInt;
     std::int32_t value = 99;
     EXPECT_EQ(varcharToInt("-2147483648", value), IntStatus::Ok);
     EXPECT_EQ(value, INT32_MIN);

@@ -1,8 +1,8 @@
 // The twelve summary statements and the completion statements, exactly as the batches
 // send them (markers already '?'), run end to end on orders and invoices made here.
-#include "test_compat_db.h"
+#include "test_db.h"
 
-#include "dm/compat_functions.h"
+#include "sqlcompat/functions.h"
 
 #include <gtest/gtest.h>
 

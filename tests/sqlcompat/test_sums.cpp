@@ -1,5 +1,5 @@
 // SUM and ROUND on the decimal columns: exact sums, rounding half away from zero.
-#include "test_compat_db.h"
+#include "test_db.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

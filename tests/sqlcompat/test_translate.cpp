@@ -1,14 +1,14 @@
 // translate(): what it leaves alone, and that no text can make it fail or take long.
-#include "test_compat_db.h"
+#include "test_db.h"
 
-#include "dm/compat.h"
-#include "dm/compat_tokens.h"
+#include "sqlcompat/sqlcompat.h"
+#include "sqlcompat/tokens.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <random>
 
-using dm::compat::translate;
+using sqlcompat::translate;
 
 TEST(Translate, LeavesStatementsWithoutServerFunctionsAlone)
 {
@@ -105,8 +105,8 @@ TEST(Translate, NothingMovesPastAQuoteLeftOpen)
     // further on would pair differently ('?' becoming a placeholder).
     auto placeholders = [](const QString &text) {
         int count = 0;
-        for (const auto &token : dm::compat::tokenize(text))
-            count += token.kind == dm::compat::TokenKind::Param;
+        for (const auto &token : sqlcompat::tokenize(text))
+            count += token.kind == sqlcompat::TokenKind::Param;
         return count;
     };
     for (const char *text :
@@ -126,11 +126,11 @@ TEST(Translate, TokensCoverTheTextWithoutGaps)
                                         "a<=b, c<>d, e!=f -- note\n /* c */ 客戶 'open");
     qsizetype expected = 0;
     QStringList pieces;
-    for (const auto &token : dm::compat::tokenize(text)) {
+    for (const auto &token : sqlcompat::tokenize(text)) {
         ASSERT_EQ(token.begin, expected);
         ASSERT_GT(token.length, 0);
         expected += token.length;
-        if (token.kind != dm::compat::TokenKind::Blank)
+        if (token.kind != sqlcompat::TokenKind::Blank)
             pieces << text.mid(token.begin, token.length);
     }
     EXPECT_EQ(expected, text.size());
