@@ -6,7 +6,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 include(GNUInstallDirs)
 
-set(SALESTOTALS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(SALESTOTALS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/linux)
 set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 set(docdir ${CMAKE_INSTALL_DATADIR}/doc/salestotals)
 set(SALESTOTALS_MAN_DOCDIR ${CMAKE_INSTALL_FULL_DATADIR}/doc/salestotals)

@@ -99,7 +99,7 @@ endif()
 # (the MSI's folder under Program Files). schtasks reads a definition in UTF-16 reliably.
 find_program(SALESTOTALS_ICONV iconv REQUIRED)
 set(SALESTOTALS_TASK_PACKAGE ${package_name})
-configure_file(${PROJECT_SOURCE_DIR}/packaging/salestotals-batch-task.xml.in
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/salestotals-batch-task.xml.in
                ${CMAKE_BINARY_DIR}/salestotals-batch-task.utf8.xml @ONLY)
 set(task_xml ${CMAKE_BINARY_DIR}/salestotals-batch-task.xml)
 execute_process(COMMAND ${SALESTOTALS_ICONV} -f UTF-8 -t UTF-16
