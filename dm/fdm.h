@@ -12,11 +12,11 @@ public:
     TFDM();
     ~TFDM();
 
-    Connection PUB_DB;   // the company database; every statement of the system
-    Query adoQryGen;     // on PUB_DB; unused
-    Connection PUB_DS;   // a second catalog; never opened
-    Query adoQLogin;     // on PUB_DS; unused
-    Query dsQryGen;      // on PUB_DS; unused
+    Connection PUB_DB; // the company database; every statement of the system
+    Query adoQryGen;   // on PUB_DB; unused
+    Connection PUB_DS; // a second catalog; never opened
+    Query adoQLogin;   // on PUB_DS; unused
+    Query dsQryGen;    // on PUB_DS; unused
 
     // Fixed connection string of PUB_DS; it holds no password.
     static QString dsConnectionString();
