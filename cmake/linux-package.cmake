@@ -111,6 +111,8 @@ install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md sql/sqlserver/create_summary_tables.sql
               ${SALESTOTALS_PACKAGING_DIR}/copyright ${packaging_out}/changelog.gz
         DESTINATION ${docdir})
+# The README links its pages in docs/, which sit beside it.
+install(DIRECTORY docs/ DESTINATION ${docdir}/docs)
 if(SALESTOTALS_DATABASE STREQUAL "embedded")
     install(FILES sql/embedded/schema.sql DESTINATION ${docdir})
 endif()
