@@ -1,5 +1,6 @@
 #include "app/batch_cli.h"
 
+#include "batch/startup.h"
 #include "batch/statements.h"
 #include "calendar/default_period.h"
 #include "calendar/period.h"
@@ -166,52 +167,11 @@ private:
     RunLog &m_log;
 };
 
-// The window's start-up up to the proposed period: company code, connection string, today
-// and its week from the calendar. The first statement opens the connection. Throws dm::Error.
-Period startUp(QDate today)
+// The twelve batches under the lock the start-up took.
+int runBatches(const Period &period, dm::RunLock &lock, QTextStream &out, QTextStream &err,
+               const QString &program)
 {
-    CompanyCode = QStringLiteral("C_QVT");
-    dm::OpenCompanyConnection();
-    InitToday(today);
-    return proposedPeriod(CurYear, CurMonth, CurWeek);
-}
-
-int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log)
-{
-    // Statements name the company even when nothing else of the start-up runs.
-    CompanyCode = QStringLiteral("C_QVT");
-    const Period period =
-        options.wholePeriodGiven() ? givenPeriod(options) : periodInUse(options, startUp(today));
-    if (log)
-        log->begin(periodText(period) + QStringLiteral(", dry run"));
-    printStatements(period, out);
-    return AllDoneOrSkipped;
-}
-
-int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
-            const QString &program, RunLog *log)
-{
-    // The whole start-up runs also when the options give the period, as the window's does
-    // before the operator changes its fields.
-    const Period period = periodInUse(options, startUp(today));
-    if (log)
-        log->begin(periodText(period));
-    // The emptying and the batches under one lock: no other run empties the tables under
-    // this one's batches or counts a batch a second time.
-    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
-    try {
-        lock.acquire();
-    } catch (const dm::RunBusy &e) {
-        err << program << ": " << oneLine(e.message()) << Qt::endl;
-        return Busy;
-    }
     NoBoxes boxes;
-    QString message;
-    if (!ClearSummaryTables(boxes, &message)) {
-        // Completion rows left from an earlier run would skip batches that never ran.
-        err << program << ": the summary tables were not emptied: " << oneLine(message) << Qt::endl;
-        return CannotStart;
-    }
     dm::Query adoInSert(&dm::FDM->PUB_DB);
     LinePrinter printer(out);
     BatchRun run(adoInSert, period, boxes, &printer, &lock);
@@ -226,6 +186,61 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
         return CannotStart;
     }
     return printer.failures() > 0 ? BatchFailed : AllDoneOrSkipped;
+}
+
+// The start-up up to the proposed period, without the lock or the emptying. Throws dm::Error.
+Period proposedToday(QDate today)
+{
+    std::optional<Period> period;
+    StartUp steps;
+    steps.today = today;
+    steps.proposed = [&] { period = proposedPeriod(CurYear, CurMonth, CurWeek); };
+    steps.emptySummaryTables = false;
+    NoBoxes boxes;
+    runStartUp(steps, boxes);
+    return *period;
+}
+
+int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log)
+{
+    setCompanyCode();
+    const Period period = options.wholePeriodGiven() ? givenPeriod(options)
+                                                     : periodInUse(options, proposedToday(today));
+    if (log)
+        log->begin(periodText(period) + QStringLiteral(", dry run"));
+    printStatements(period, out);
+    return AllDoneOrSkipped;
+}
+
+int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+            const QString &program, RunLog *log)
+{
+    // The whole start-up runs also when the options give the period, as the window's does
+    // before the operator changes its fields. The emptying and the batches run under one
+    // lock: no other run empties the tables under this one's batches or counts a batch twice.
+    std::optional<Period> period;
+    StartUp steps;
+    steps.today = today;
+    steps.proposed = [&] {
+        period = periodInUse(options, proposedPeriod(CurYear, CurMonth, CurWeek));
+        if (log)
+            log->begin(periodText(*period));
+    };
+    NoBoxes boxes;
+    QString message;
+    std::unique_ptr<dm::RunLock> lock;
+    try {
+        lock = runStartUp(steps, boxes, &message);
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return Busy;
+    }
+    if (!lock) {
+        // Completion rows left from an earlier run would skip batches that never ran.
+        err << program << ": the summary tables were not emptied: " << oneLine(message) << Qt::endl;
+        return CannotStart;
+    }
+    return runBatches(*period, *lock, out, err, program);
 }
 
 int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,

@@ -28,6 +28,6 @@ extern TFDM *FDM;
 QString companyConnectionString(const QString &dataSource = configuredDataSource());
 
 // Start-up step: login prompt off, disconnect if connected, set the connection string.
-void OpenCompanyConnection();
+void OpenCompanyConnection(const QString &dataSource = configuredDataSource());
 
 } // namespace dm

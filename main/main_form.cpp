@@ -1,6 +1,7 @@
 #include "main/main_form.h"
 
 #include "batch/batch_run.h"
+#include "batch/startup.h"
 #include "calendar/default_period.h"
 #include "calendar/period.h"
 #include "dm/error.h"
@@ -201,15 +202,14 @@ template <class Handler> void TForm1::handle(Handler handler)
 void TForm1::FormCreate()
 {
     handle([this] {
-        CompanyCode = QStringLiteral("C_QVT");
-        dm::OpenCompanyConnection();
-        InitToday(m_clock());
-        InitPeriodFields();
-        LoadItemList();
-        // Not while another run is going: its finished batches would be lost under it.
-        dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
-        lock.acquire();
-        ClearSummaryTables(m_boxes);
+        StartUp steps;
+        steps.today = m_clock();
+        steps.proposed = [this] {
+            InitPeriodFields();
+            LoadItemList();
+        };
+        // The lock goes with the emptying: the window standing open keeps no other run out.
+        runStartUp(steps, m_boxes);
     });
 }
 
