@@ -1,5 +1,5 @@
 // salestotals-batch: the twelve summary batches without a window, for scheduled runs.
-#include "app/batch_cli.h"
+#include "cli/batch_cli.h"
 #include "dm/fdm.h"
 
 #include <QCoreApplication>

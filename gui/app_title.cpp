@@ -1,4 +1,4 @@
-#include "main/app_title.h"
+#include "gui/app_title.h"
 
 QString applicationTitle(const QString &programPath)
 {

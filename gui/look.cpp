@@ -1,4 +1,4 @@
-#include "main/look.h"
+#include "gui/look.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "main/main_form.h"
+#include "gui/main_form.h"
 
 #include "batch/batch_run.h"
 #include "batch/startup.h"
@@ -9,8 +9,8 @@
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
 #include "dm/text.h"
-#include "main/look.h"
-#include "main/spin_edit.h"
+#include "gui/look.h"
+#include "gui/spin_edit.h"
 
 #include <QComboBox>
 #include <QFrame>

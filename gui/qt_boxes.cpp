@@ -1,4 +1,4 @@
-#include "main/qt_boxes.h"
+#include "gui/qt_boxes.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "main/spin_edit.h"
+#include "gui/spin_edit.h"
 
 #include "dm/error.h"
 #include "dm/text.h"

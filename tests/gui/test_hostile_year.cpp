@@ -6,8 +6,8 @@
 
 #include "dm/shared_values.h"
 #include "dm/text.h"
-#include "main/main_form.h"
-#include "main/spin_edit.h"
+#include "gui/main_form.h"
+#include "gui/spin_edit.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "main/spin_edit.h"
+#include "gui/spin_edit.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,8 +2,8 @@
 #include "recording_boxes.h"
 
 #include "dm/shared_values.h"
-#include "main/main_form.h"
-#include "main/spin_edit.h"
+#include "gui/main_form.h"
+#include "gui/spin_edit.h"
 
 #include <QComboBox>
 #include <QLabel>

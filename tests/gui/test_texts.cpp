@@ -1,5 +1,5 @@
-#include "main/app_title.h"
-#include "main/qt_boxes.h"
+#include "gui/app_title.h"
+#include "gui/qt_boxes.h"
 
 #include <gtest/gtest.h>
 

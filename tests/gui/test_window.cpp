@@ -2,9 +2,9 @@
 #include "recording_boxes.h"
 
 #include "dm/shared_values.h"
-#include "main/look.h"
-#include "main/main_form.h"
-#include "main/spin_edit.h"
+#include "gui/look.h"
+#include "gui/main_form.h"
+#include "gui/spin_edit.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
