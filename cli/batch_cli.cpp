@@ -9,10 +9,13 @@
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QIODevice>
 #include <QSysInfo>
 #include <algorithm>
@@ -57,6 +60,100 @@ template <class T> void setOnce(std::optional<T> &option, const QString &name, T
     if (option)
         throw UsageError(QStringLiteral("%1 is given twice").arg(name));
     option = std::move(value);
+}
+
+// Every option of salestotals-batch, in one place. Adding one: a line here, a field in Options,
+// a case in takeOption and a line in usageText.
+QList<QCommandLineOption> optionDefinitions()
+{
+    return {
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, {}),
+        QCommandLineOption(QStringLiteral("year"), {}, QStringLiteral("YYYY")),
+        QCommandLineOption(QStringLiteral("month"), {}, QStringLiteral("M")),
+        QCommandLineOption(QStringLiteral("week"), {}, QStringLiteral("W")),
+        QCommandLineOption(QStringLiteral("dry-run"), {}),
+        QCommandLineOption(QStringLiteral("log"), {}, QStringLiteral("FILE")),
+    };
+}
+
+// One occurrence of an option with its value, as the command line gave it. Throws UsageError.
+void takeOption(Options &options, const QString &name, const QString &value)
+{
+    const QString shown = QStringLiteral("--") + name;
+    if (name == QLatin1String("year")) {
+        setOnce(options.year, shown, yearValue(shown, value));
+    } else if (name == QLatin1String("month")) {
+        setOnce(options.month, shown, numberValue(shown, value, 12));
+    } else if (name == QLatin1String("week")) {
+        setOnce(options.week, shown, numberValue(shown, value, 53));
+    } else if (name == QLatin1String("dry-run")) {
+        if (options.dryRun)
+            throw UsageError(QStringLiteral("--dry-run is given twice"));
+        options.dryRun = true;
+    } else if (name == QLatin1String("log")) {
+        if (value.isEmpty())
+            throw UsageError(QStringLiteral("--log needs a file name"));
+        setOnce(options.log, shown, value);
+    }
+}
+
+// What QCommandLineParser makes of the first `count` arguments.
+struct Reading
+{
+    Options options;
+    bool valueMissing = false; // the last argument is an option that wants the next one
+};
+
+bool wantsValue(const QString &argument)
+{
+    for (const QCommandLineOption &option : optionDefinitions()) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString &name : option.names()) {
+            if (argument == (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Throws UsageError for the last of the arguments when it makes them wrong: all before it
+// were read without an error.
+Reading readArguments(const QStringList &arguments, bool lastIsValue)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.addOptions(optionDefinitions());
+    const QString &last = arguments.last();
+    const bool parsed = parser.parse(QStringList{QString()} + arguments);
+    Reading reading;
+    if (!parsed && !lastIsValue && wantsValue(last)) {
+        reading.valueMissing = true;
+        return reading;
+    }
+    if (!parsed && !parser.unknownOptionNames().isEmpty())
+        throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
+    // Else a value after '=' for an option that takes none.
+    if (!parsed && last.startsWith(QLatin1String("--dry-run=")))
+        throw UsageError(QStringLiteral("--dry-run takes no value"));
+    if (!parsed)
+        throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
+    // QCommandLineParser reads a lone "--" as the end of the options; here it is unknown.
+    if (!parser.positionalArguments().isEmpty() || (last == QLatin1String("--") && !lastIsValue))
+        throw UsageError(last.startsWith(u'-')
+                             ? QStringLiteral("unknown option '%1'").arg(last)
+                             : QStringLiteral("unexpected argument '%1'").arg(last));
+    QHash<QString, int> seen;
+    for (const QString &name : parser.optionNames()) {
+        if (name == QLatin1String("h") || name == QLatin1String("help")) {
+            reading.options.help = true;
+            return reading;
+        }
+        const QStringList values = parser.values(name);
+        const int index = seen[name]++;
+        takeOption(reading.options, name, index < values.size() ? values[index] : QString());
+    }
+    return reading;
 }
 
 // Messages of SQL Server's driver can span lines; a batch keeps to one.
@@ -259,50 +356,20 @@ int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,
 
 Options parseArguments(const QStringList &arguments)
 {
-    Options options;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments[i];
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            options.help = true;
-            return options;
-        }
-        QString name = arg;
-        std::optional<QString> value;
-        if (arg.startsWith(QLatin1String("--")) && arg.contains(u'=')) {
-            name = arg.section(u'=', 0, 0);
-            value = arg.section(u'=', 1);
-        }
-        const bool takesValue = name == QLatin1String("--year") ||
-                                name == QLatin1String("--month") ||
-                                name == QLatin1String("--week") || name == QLatin1String("--log");
-        if (takesValue && !value) {
-            if (i + 1 >= arguments.size())
-                throw UsageError(QStringLiteral("%1 needs a value").arg(name));
-            value = arguments[++i];
-        }
-        if (name == QLatin1String("--year")) {
-            setOnce(options.year, name, yearValue(name, *value));
-        } else if (name == QLatin1String("--month")) {
-            setOnce(options.month, name, numberValue(name, *value, 12));
-        } else if (name == QLatin1String("--week")) {
-            setOnce(options.week, name, numberValue(name, *value, 53));
-        } else if (name == QLatin1String("--dry-run")) {
-            if (value)
-                throw UsageError(QStringLiteral("--dry-run takes no value"));
-            if (options.dryRun)
-                throw UsageError(QStringLiteral("--dry-run is given twice"));
-            options.dryRun = true;
-        } else if (name == QLatin1String("--log")) {
-            if (value->isEmpty())
-                throw UsageError(QStringLiteral("--log needs a file name"));
-            setOnce(options.log, name, *value);
-        } else if (arg.startsWith(u'-')) {
-            throw UsageError(QStringLiteral("unknown option '%1'").arg(arg));
-        } else {
-            throw UsageError(QStringLiteral("unexpected argument '%1'").arg(arg));
-        }
+    // Read one more argument at a time, so that the first wrong one is the one reported and
+    // --help counts only when nothing wrong comes before it.
+    bool lastIsValue = false;
+    for (qsizetype count = 1; count <= arguments.size(); ++count) {
+        const Reading reading = readArguments(arguments.first(count), lastIsValue);
+        if (reading.options.help)
+            return reading.options;
+        lastIsValue = reading.valueMissing;
+        if (count == arguments.size() && reading.valueMissing)
+            throw UsageError(QStringLiteral("%1 needs a value").arg(arguments.last()));
+        if (count == arguments.size())
+            return reading.options;
     }
-    return options;
+    return Options();
 }
 
 QString usageText(const QString &program)
