@@ -131,7 +131,10 @@ Reading readArguments(const QStringList &arguments, bool lastIsValue)
         reading.valueMissing = true;
         return reading;
     }
-    if (!parsed && !parser.unknownOptionNames().isEmpty())
+    // QCommandLineParser takes "--h" for -h; only the one-dash form is an option here.
+    const bool doubleDashShort = last.startsWith(QLatin1String("--")) &&
+                                 last.section(u'=', 0, 0).size() == 3 && !lastIsValue;
+    if (doubleDashShort || (!parsed && !parser.unknownOptionNames().isEmpty()))
         throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
     // Else a value after '=' for an option that takes none.
     if (!parsed && last.startsWith(QLatin1String("--dry-run=")))
