@@ -1,5 +1,5 @@
 // salestotals-batch: the twelve summary batches without a window, for scheduled runs.
-#include "app/batch_cli.h"
+#include "cli/batch_cli.h"
 #include "dm/fdm.h"
 
 #include <QCoreApplication>
@@ -9,15 +9,11 @@
 
 int main(int argc, char **argv)
 {
-    // Qt is given only the program's name: every argument is the program's own.
-    int qtArgc = 1;
-    char *qtArgv[] = {argv[0], nullptr};
-    QCoreApplication application(qtArgc, qtArgv);
-
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const QString program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
+    QCoreApplication application(argc, argv);
+    // As Unicode on every platform (on Windows from the wide command line, so that a --log
+    // path outside the ANSI code page arrives whole); every argument but the name is ours.
+    QStringList arguments = QCoreApplication::arguments();
+    const QString program = QFileInfo(arguments.takeFirst()).fileName();
 
     QTextStream out(stdout);
     QTextStream err(stderr);

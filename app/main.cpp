@@ -1,8 +1,8 @@
 #include "dm/fdm.h"
-#include "main/app_title.h"
-#include "main/look.h"
-#include "main/main_form.h"
-#include "main/qt_boxes.h"
+#include "gui/app_title.h"
+#include "gui/look.h"
+#include "gui/main_form.h"
+#include "gui/qt_boxes.h"
 
 #include <QApplication>
 

@@ -125,7 +125,7 @@ QString shown(const std::optional<QString> &group)
 }
 
 // Without the zeros that only the column's scale adds: "152.5", "7".
-QString shown(const std::optional<dm::Decimal> &total)
+QString shown(const std::optional<sqlcompat::Decimal> &total)
 {
     if (!total)
         return QStringLiteral("NULL");
@@ -171,7 +171,7 @@ public:
             return;
         ++m_count;
         // A null against a number has no size; any number beats it.
-        std::optional<dm::Decimal> size;
+        std::optional<sqlcompat::Decimal> size;
         if (stored.total && recomputed.total)
             if (const auto d = stored.total->minus(*recomputed.total))
                 size = d->isNegative() ? d->negated() : *d;
@@ -194,7 +194,7 @@ public:
 
 private:
     int m_count = 0;
-    std::optional<dm::Decimal> m_size;
+    std::optional<sqlcompat::Decimal> m_size;
     GroupTotal m_stored;
     GroupTotal m_recomputed;
 };
@@ -254,23 +254,23 @@ QStringList groupDifferences(const QVector<GroupTotal> &recomputed,
 
 } // namespace
 
-std::optional<dm::Decimal> totalOf(const dm::Variant &value)
+std::optional<sqlcompat::Decimal> totalOf(const dm::Variant &value)
 {
     if (value.isNull())
         return std::nullopt;
     const QVariant &v = value.toQVariant();
-    std::optional<dm::Decimal> result;
+    std::optional<sqlcompat::Decimal> result;
     switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
-        result = dm::Decimal::fromDouble(v.toDouble());
+        result = sqlcompat::Decimal::fromDouble(v.toDouble());
         break;
     case QMetaType::Int:
     case QMetaType::LongLong:
-        result = dm::Decimal::fromInt64(v.toLongLong());
+        result = sqlcompat::Decimal::fromInt64(v.toLongLong());
         break;
     default:
-        result = dm::Decimal::parse(value.asString().toStdString());
+        result = sqlcompat::Decimal::parse(value.asString().toStdString());
         break;
     }
     if (!result)

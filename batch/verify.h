@@ -3,8 +3,8 @@
 #include "batch/catalogue.h"
 #include "batch/period_source.h"
 #include "dm/connection.h"
-#include "dm/decimal.h"
 #include "dm/variant.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,7 +23,7 @@ namespace verify {
 struct GroupTotal
 {
     std::optional<QString> group;
-    std::optional<dm::Decimal> total;
+    std::optional<sqlcompat::Decimal> total;
 };
 
 enum class Status { Ok, Differs, NotDone, Failed };
@@ -40,7 +40,7 @@ struct BatchVerdict
 // A total as the database hands it back: a decimal text (SQL Server's decimal, read exactly),
 // a whole number, or a double (the embedded database's, which stands for the decimal of at
 // most 15 digits nearest to it). Throws dm::Error for anything else.
-std::optional<dm::Decimal> totalOf(const dm::Variant &value);
+std::optional<sqlcompat::Decimal> totalOf(const dm::Variant &value);
 
 // Compares what a batch would write now with what FADMXX and FADMXY hold for it. Groups are
 // matched as the server groups them: letter case and trailing blanks aside. Totals must be

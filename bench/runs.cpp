@@ -1,12 +1,14 @@
 #include "bench/runs.h"
 
 #include "batch/batch_run.h"
+#include "batch/startup.h"
 #include "batch/verify.h"
 #include "dm/error.h"
 #include "dm/fdm.h"
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
 
+#include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -231,25 +233,26 @@ bool parseCostLine(const QString &output, RunCost &c)
 
 RunCost runProgram(const QString &databaseFile, const Period &period)
 {
-    // What FormCreate leaves behind: the company code and an open company connection.
-    CompanyCode = QStringLiteral("C_QVT");
     dm::FDM = new dm::TFDM;
     RunCost cost;
     {
-        dm::FDM->PUB_DB.setConnectionString(dm::companyConnectionString(databaseFile));
-        dm::FDM->PUB_DB.open();
+        // The start-up the window and salestotals-batch run, on the benchmark's file; the run
+        // goes on under its lock, as salestotals-batch's does.
+        AnsweringBoxes boxes;
+        StartUp steps;
+        steps.today = QDate::currentDate();
+        steps.dataSource = databaseFile;
+        const std::unique_ptr<dm::RunLock> lock = runStartUp(steps, boxes);
+        if (!lock)
+            throw dm::Error(QStringLiteral("the summary tables were not emptied"));
         dm::Query adoInSert(&dm::FDM->PUB_DB);
         const FixedPeriod source(period);
-        AnsweringBoxes boxes;
         Counter counter(cost);
 
-        // As the window's OK does: the run lock for the press, then the batches.
         Meter meter;
         counter.start();
         {
-            dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode);
-            lock.acquire();
-            BatchRun run(adoInSert, source, boxes, &counter, &lock);
+            BatchRun run(adoInSert, source, boxes, &counter, lock.get());
             run.BitBtn1Click();
         }
         meter.stop(cost);
@@ -266,7 +269,7 @@ RunCost runProgram(const QString &databaseFile, const Period &period)
 
 RunCost runVerify(const QString &databaseFile, const Period &period)
 {
-    CompanyCode = QStringLiteral("C_QVT");
+    setCompanyCode();
     dm::FDM = new dm::TFDM;
     RunCost cost;
     {

@@ -5,8 +5,8 @@
 // otherwise wait for an operator, and a start-up that showed one is no start-up to time.
 #include "batch/boxes.h"
 #include "dm/fdm.h"
-#include "main/look.h"
-#include "main/main_form.h"
+#include "gui/look.h"
+#include "gui/main_form.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -6,7 +6,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 include(GNUInstallDirs)
 
-set(SALESTOTALS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(SALESTOTALS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/linux)
 set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 set(docdir ${CMAKE_INSTALL_DATADIR}/doc/salestotals)
 set(SALESTOTALS_MAN_DOCDIR ${CMAKE_INSTALL_FULL_DATADIR}/doc/salestotals)
@@ -111,6 +111,8 @@ install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md sql/sqlserver/create_summary_tables.sql
               ${SALESTOTALS_PACKAGING_DIR}/copyright ${packaging_out}/changelog.gz
         DESTINATION ${docdir})
+# The README links its pages in docs/, which sit beside it.
+install(DIRECTORY docs/ DESTINATION ${docdir}/docs)
 if(SALESTOTALS_DATABASE STREQUAL "embedded")
     install(FILES sql/embedded/schema.sql DESTINATION ${docdir})
 endif()

@@ -1,5 +1,6 @@
-# Makes the MSI of a Windows build with wixl, from the files its install rules lay out, so that
-# the package holds what the zip and the NSIS installer hold. Run by the build's msi target:
+# Makes the MSI of a Windows build with wixl, from the files its install rules lay out and the
+# template packaging/windows/salestotals.wxs.in, so that the package holds what the zip and the
+# NSIS installer hold. Run by the build's msi target:
 #
 #   cmake -DSETTINGS=<build>/msi-settings.cmake [-DVERSION=x.y.z] [-DOUTPUT=file.msi] \
 #         -P cmake/windows-msi.cmake
@@ -111,39 +112,12 @@ foreach(ref IN LISTS component_refs ITEMS menu)
     string(APPEND refs "      <ComponentRef Id=\"${ref}\"/>\n")
 endforeach()
 
+# The folders and components above go into the template; the rest of the package is there.
+set(MSI_PROGRAM_FILES "${program_files}")
+set(MSI_MENU_GUID "${menu_guid}")
+set(MSI_COMPONENT_REFS "${refs}")
 set(wxs ${MSI_BUILD_DIR}/${MSI_NAME}.wxs)
-file(WRITE ${wxs} "<?xml version=\"1.0\" encoding=\"utf-8\"?>
-<!-- Made by cmake/windows-msi.cmake from the install rules of ${MSI_BUILD_DIR} -->
-<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">
-  <Product Id=\"*\" Name=\"${MSI_NAME}\" Language=\"1033\" Version=\"${MSI_VERSION}\"
-           Manufacturer=\"salestotals\" UpgradeCode=\"${MSI_UPGRADE_CODE}\">
-    <Package InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"perMachine\"
-             Description=\"Weekly, monthly and yearly sales totals\"/>
-    <MajorUpgrade DowngradeErrorMessage=\"A newer version of ${MSI_NAME} is already installed.\"/>
-    <Media Id=\"1\" Cabinet=\"salestotals.cab\" EmbedCab=\"yes\"/>
-    <Property Id=\"ARPNOMODIFY\" Value=\"1\"/>
-    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">
-      <Directory Id=\"ProgramFiles64Folder\">
-        <Directory Id=\"INSTALLDIR\" Name=\"${MSI_NAME}\">
-${program_files}        </Directory>
-      </Directory>
-      <Directory Id=\"ProgramMenuFolder\">
-        <Directory Id=\"ProgramMenuDir\" Name=\"${MSI_NAME}\">
-          <Component Id=\"menu\" Guid=\"${menu_guid}\" Win64=\"yes\">
-            <Shortcut Id=\"window\" Name=\"salestotals\" Target=\"[INSTALLDIR]salestotals.exe\"
-                      WorkingDirectory=\"INSTALLDIR\"/>
-            <RemoveFolder Id=\"ProgramMenuDir\" On=\"uninstall\"/>
-            <RegistryValue Root=\"HKLM\" Key=\"Software\\salestotals\\${MSI_NAME}\" Name=\"StartMenu\"
-                           Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id=\"Complete\" Level=\"1\">
-${refs}    </Feature>
-  </Product>
-</Wix>
-")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../packaging/windows/salestotals.wxs.in ${wxs} @ONLY)
 
 execute_process(COMMAND ${MSI_WIXL} --arch x64 -o ${MSI_OUTPUT} ${wxs}
                 RESULT_VARIABLE status ERROR_VARIABLE errors)

@@ -101,7 +101,7 @@ endif()
 find_program(SALESTOTALS_ICONV iconv REQUIRED)
 set(SALESTOTALS_TASK_PACKAGE ${package_name})
 foreach(task salestotals-batch-task salestotals-batch-verify-task)
-    configure_file(${PROJECT_SOURCE_DIR}/packaging/${task}.xml.in
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/${task}.xml.in
                    ${CMAKE_BINARY_DIR}/${task}.utf8.xml @ONLY)
     set(task_xml ${CMAKE_BINARY_DIR}/${task}.xml)
     execute_process(COMMAND ${SALESTOTALS_ICONV} -f UTF-8 -t UTF-16

@@ -1,8 +1,8 @@
 #include "dm/connection.h"
 
-#include "dm/compat.h"
 #include "dm/odbc_text.h"
 #include "dm/trace.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
@@ -355,7 +355,7 @@ void openEmbedded(const QString &qtName, const QString &connectionString)
                 QStringLiteral("Cannot open the database file '%1': %2").arg(path, message));
         }
     }
-    compat::install(raw);
+    sqlcompat::install(raw);
 }
 
 // DATEPART(week) follows the session's first day of the week, which follows the login's

@@ -31,14 +31,14 @@ QString companyConnectionString(const QString &dataSource)
            dataSource;
 }
 
-void OpenCompanyConnection()
+void OpenCompanyConnection(const QString &dataSource)
 {
     if (!FDM)
         throw Error(QStringLiteral("The data module does not exist"));
     FDM->PUB_DB.setLoginPrompt(false);
     if (FDM->PUB_DB.connected())
         FDM->PUB_DB.close();
-    FDM->PUB_DB.setConnectionString(companyConnectionString());
+    FDM->PUB_DB.setConnectionString(companyConnectionString(dataSource));
 }
 
 } // namespace dm

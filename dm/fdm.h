@@ -12,11 +12,11 @@ public:
     TFDM();
     ~TFDM();
 
-    Connection PUB_DB;   // the company database; every statement of the system
-    Query adoQryGen;     // on PUB_DB; unused
-    Connection PUB_DS;   // a second catalog; never opened
-    Query adoQLogin;     // on PUB_DS; unused
-    Query dsQryGen;      // on PUB_DS; unused
+    Connection PUB_DB; // the company database; every statement of the system
+    Query adoQryGen;   // on PUB_DB; unused
+    Connection PUB_DS; // a second catalog; never opened
+    Query adoQLogin;   // on PUB_DS; unused
+    Query dsQryGen;    // on PUB_DS; unused
 
     // Fixed connection string of PUB_DS; it holds no password.
     static QString dsConnectionString();
@@ -28,6 +28,6 @@ extern TFDM *FDM;
 QString companyConnectionString(const QString &dataSource = configuredDataSource());
 
 // Start-up step: login prompt off, disconnect if connected, set the connection string.
-void OpenCompanyConnection();
+void OpenCompanyConnection(const QString &dataSource = configuredDataSource());
 
 } // namespace dm

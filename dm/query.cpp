@@ -1,9 +1,9 @@
 #include "dm/query.h"
 
-#include "dm/compat.h"
 #include "dm/markers.h"
 #include "dm/odbc_text.h"
 #include "dm/trace.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <QSqlError>
 #include <QSqlField>
@@ -77,7 +77,7 @@ void Query::setSQL(const QString &text)
     // The embedded database gets the statement in its own dialect; the translation
     // depends on the text only, so it is made once per text.
     const bool embedded = m_connection && m_connection->backend() == Backend::Embedded;
-    m_positional = embedded ? compat::translate(parsed.text) : parsed.text;
+    m_positional = embedded ? sqlcompat::translate(parsed.text) : parsed.text;
 
     // The connection opens when a statement is first given to it; a failure here is
     // reported again when the statement runs.

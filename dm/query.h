@@ -56,13 +56,14 @@ public:
 
     void execSQL(); // a statement without result set; throws dm::Error
     int rowsAffected() const { return m_rowsAffected; } // of the last execSQL
-    void open();    // a statement with result set; first row current; throws dm::Error
+    void open(); // a statement with result set; first row current; throws dm::Error
     void close();
     bool active() const { return m_active; }
 
-    int recordCount() const;            // rows of the open result set
-    bool eof() const;                   // past the last row (or no row)
-    Variant fieldByName(const QString &name) const; // current row; "Field '%s' not found"; null when no row
+    int recordCount() const; // rows of the open result set
+    bool eof() const;        // past the last row (or no row)
+    Variant
+    fieldByName(const QString &name) const; // current row; "Field '%s' not found"; null when no row
     void next();
 
 private:

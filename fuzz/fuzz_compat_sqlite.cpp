@@ -7,8 +7,8 @@
 //   0 year text, 1 period text (both spliced as quoted literals, quotes doubled),
 //   2 a bound value, 3 a row's date text, 4-7 its amount, tax, rate and quantity,
 //   8 an arithmetic expression and 9 a DATEPART part name, both spliced as SQL.
-#include "dm/compat.h"
 #include "dm/markers.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <QString>
 #include <QStringList>
@@ -88,7 +88,7 @@ sqlite3 *database(Budget &budget)
         sqlite3 *opened = nullptr;
         if (sqlite3_open(":memory:", &opened) != SQLITE_OK)
             std::abort();
-        dm::compat::install(opened);
+        sqlcompat::install(opened);
         if (sqlite3_exec(opened, Schema, nullptr, nullptr, nullptr) != SQLITE_OK)
             std::abort();
         // No fuzzed expression may build values of a gigabyte.
@@ -152,7 +152,7 @@ QString statement(const char *pattern, const std::vector<std::string> &f)
 void run(sqlite3 *db, Budget &budget, const QString &sql, const std::vector<std::string> &bound,
          const std::vector<std::string> &f)
 {
-    const QString text = dm::compat::translate(dm::parseMarkers(sql).text);
+    const QString text = sqlcompat::translate(dm::parseMarkers(sql).text);
     const QByteArray utf8 = text.toUtf8();
     sqlite3_stmt *statement = nullptr;
     budget.steps = 0;

@@ -1,15 +1,15 @@
 // Statement translation: any text translates, in bounded time (the fuzzer's -timeout), and
 // keeps its placeholders, or the values bound afterwards would land in the wrong places.
-#include "dm/compat.h"
-#include "dm/compat_tokens.h"
 #include "fuzz_text.h"
+#include "sqlcompat/sqlcompat.h"
+#include "sqlcompat/tokens.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-using dm::compat::TokenKind;
+using sqlcompat::TokenKind;
 
 void fail(const char *what, const QString &text, const QString &out = QString())
 {
@@ -23,7 +23,7 @@ qsizetype placeholders(const QString &text)
 {
     qsizetype count = 0;
     qsizetype expected = 0;
-    for (const dm::compat::Token &token : dm::compat::tokenize(text)) {
+    for (const sqlcompat::Token &token : sqlcompat::tokenize(text)) {
         if (token.begin != expected || token.length <= 0)
             fail("tokens leave a gap or overlap", text);
         expected += token.length;
@@ -39,7 +39,7 @@ qsizetype placeholders(const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     for (const QString &text : fuzzTexts(data, size)) {
-        const QString out = dm::compat::translate(text);
+        const QString out = sqlcompat::translate(text);
         if (placeholders(out) != placeholders(text))
             fail("the number of placeholders changed", text, out);
     }

@@ -15,7 +15,7 @@ GroupTotal row(const char *group, const char *total)
     if (group)
         g.group = QString::fromUtf8(group);
     if (total)
-        g.total = dm::Decimal::parse(total);
+        g.total = sqlcompat::Decimal::parse(total);
     return g;
 }
 
@@ -65,7 +65,7 @@ TEST(VerifyCompare, TotalsFromEitherDriverCompareExactly)
     ASSERT_TRUE(text && real);
     EXPECT_EQ(*text, *real);
     EXPECT_EQ(*verify::totalOf(dm::Variant::fromQVariant(QVariant(qlonglong(12)))),
-              *dm::Decimal::parse("12.000"));
+              *sqlcompat::Decimal::parse("12.000"));
     EXPECT_FALSE(verify::totalOf(dm::Variant()).has_value());
     EXPECT_THROW(verify::totalOf(dm::Variant(QStringLiteral("12,5"))), dm::Error);
     // Exact beyond a double's 15 digits: one unit in the eighth place is a difference.

@@ -1,5 +1,5 @@
 // The printed lines and the dry run's statements, in-process on a test database.
-#include "app/batch_cli.h"
+#include "cli/batch_cli.h"
 #include "worked_examples.h"
 
 #include "batch/catalogue.h"

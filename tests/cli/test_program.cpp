@@ -337,3 +337,31 @@ TEST(Program, DryRunReadsOnlyTodaysWeekAndChangesNothing)
     EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXX")), QStringLiteral("1"));
     EXPECT_EQ(db.value(QStringLiteral("SELECT count(*) FROM FADMXY")), QStringLiteral("1"));
 }
+
+// A scheduler's bare environment (LC_ALL=C) and a log path outside ASCII: the name on disk is
+// the path as given, in UTF-8, and the run is in it.
+TEST(Program, LogPathOutsideAsciiIsTakenWhole)
+{
+    TestDatabase db;
+    fill(db);
+    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const QString log = QDir(directoryOf(db)).filePath(QString::fromUtf8("報表 日誌/週報 ü–ß.log"));
+    const bool localeSet = qEnvironmentVariableIsSet("LC_ALL");
+    const QByteArray locale = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "C");
+    const Outcome outcome = program.run(wholePeriod() + QStringList{"--log", log});
+    if (localeSet)
+        qputenv("LC_ALL", locale);
+    else
+        qunsetenv("LC_ALL");
+    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.err.isEmpty()) << outcome.err.toStdString();
+
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text))
+        << QDir(directoryOf(db)).entryList().join(u' ').toStdString();
+    const QStringList logged = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(logged.size(), 14) << logged.join(u'\n').toStdString();
+    EXPECT_EQ(logged.mid(1, 12), outcome.lines);
+    EXPECT_EQ(logged.last(), QStringLiteral("== exit status 0"));
+}

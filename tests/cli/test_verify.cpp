@@ -2,8 +2,8 @@
 // the program's back: what each line says and the exit status.
 #include "program.h"
 
-#include "dm/decimal.h"
 #include "dm/run_lock.h"
+#include "sqlcompat/sqlcompat.h"
 
 #include <QCryptographicHash>
 #include <QLockFile>
@@ -41,7 +41,7 @@ QString value(const QString &path, const QString &sql)
 }
 
 // A total as the lines show it: exact, without the zeros of the column's scale.
-QString shown(const dm::Decimal &d)
+QString shown(const sqlcompat::Decimal &d)
 {
     QString text = QString::fromStdString(d.toString());
     if (text.contains(u'.')) {
@@ -53,11 +53,11 @@ QString shown(const dm::Decimal &d)
     return text;
 }
 
-dm::Decimal decimal(const QString &text)
+sqlcompat::Decimal decimal(const QString &text)
 {
-    const auto d = dm::Decimal::parse(text.toStdString());
+    const auto d = sqlcompat::Decimal::parse(text.toStdString());
     EXPECT_TRUE(d.has_value()) << text.toStdString();
-    return d.value_or(dm::Decimal());
+    return d.value_or(sqlcompat::Decimal());
 }
 
 class Verify : public ::testing::Test
@@ -213,7 +213,7 @@ TEST_F(Verify, DeletedCompletionRowAndEditedSummaryRow)
     const QString row = QStringLiteral(
         "(SELECT min(rowid) FROM FADMXX WHERE XX001 = 'Y101' AND XX004 IS NOT NULL)");
     const QString group = stored(QStringLiteral("SELECT XX005 FROM FADMXX WHERE rowid = ") + row);
-    const dm::Decimal total =
+    const sqlcompat::Decimal total =
         decimal(stored(QStringLiteral("SELECT XX004 FROM FADMXX WHERE rowid = ") + row));
     const QString w102Rows =
         stored(QStringLiteral("SELECT count(*) FROM FADMXX WHERE XX001 = 'W102'"));
@@ -229,7 +229,7 @@ TEST_F(Verify, DeletedCompletionRowAndEditedSummaryRow)
          {"Y101",
           QStringLiteral("Y101 differs: 1 total differs, largest 1000 in '%1' (stored "
                          "%2, recomputed %3)")
-              .arg(group, shown(*total.plus(dm::Decimal::fromInt64(1000))), shown(total))}});
+              .arg(group, shown(*total.plus(sqlcompat::Decimal::fromInt64(1000))), shown(total))}});
     EXPECT_EQ(o.lines, lines << "ALL differs 2 of 12 batches");
 }
 

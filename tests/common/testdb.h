@@ -19,9 +19,10 @@ public:
     TestDatabase &operator=(const TestDatabase &) = delete;
 
     QString path() const { return m_path; }
-    void exec(const QString &sql);                  // fails the test on error
-    QVector<QStringList> rows(const QString &sql); // null as "<null>", numbers as SQLite prints them
-    QString value(const QString &sql);              // first column of the first row
+    void exec(const QString &sql); // fails the test on error
+    QVector<QStringList>
+    rows(const QString &sql);          // null as "<null>", numbers as SQLite prints them
+    QString value(const QString &sql); // first column of the first row
 
 private:
     QTemporaryDir m_dir;

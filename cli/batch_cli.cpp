@@ -1,0 +1,574 @@
+#include "cli/batch_cli.h"
+
+#include "batch/startup.h"
+#include "batch/statements.h"
+#include "calendar/default_period.h"
+#include "calendar/period.h"
+#include "cli/verify_cli.h"
+#include "dm/fdm.h"
+#include "dm/query.h"
+#include "dm/run_lock.h"
+#include "dm/shared_values.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QIODevice>
+#include <QSysInfo>
+#include <algorithm>
+#include <cstdlib>
+
+namespace batchcli {
+
+namespace {
+
+// The window's spin boxes hold their design range while the proposal is written into them.
+constexpr int DesignWeekMin = 1;
+constexpr int DesignWeekMax = 53;
+
+bool asciiDigits(const QString &text, qsizetype minLength, qsizetype maxLength)
+{
+    if (text.size() < minLength || text.size() > maxLength)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+QString yearValue(const QString &name, const QString &value)
+{
+    if (!asciiDigits(value, 4, 4) || value.startsWith(u'0'))
+        throw UsageError(
+            QStringLiteral("%1 needs a year of four digits, e.g. 2024, not '%2'").arg(name, value));
+    return value;
+}
+
+int numberValue(const QString &name, const QString &value, int max)
+{
+    const int number = asciiDigits(value, 1, 2) ? value.toInt() : 0;
+    if (number < 1 || number > max)
+        throw UsageError(QStringLiteral("%1 needs a whole number from 1 to %2, not '%3'")
+                             .arg(name)
+                             .arg(max)
+                             .arg(value));
+    return number;
+}
+
+template <class T> void setOnce(std::optional<T> &option, const QString &name, T value)
+{
+    if (option)
+        throw UsageError(QStringLiteral("%1 is given twice").arg(name));
+    option = std::move(value);
+}
+
+// Every option of salestotals-batch, in one place. Adding one: a line here, a field in Options,
+// a case in takeOption and a line in usageText.
+QList<QCommandLineOption> optionDefinitions()
+{
+    return {
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, {}),
+        QCommandLineOption(QStringLiteral("year"), {}, QStringLiteral("YYYY")),
+        QCommandLineOption(QStringLiteral("month"), {}, QStringLiteral("M")),
+        QCommandLineOption(QStringLiteral("week"), {}, QStringLiteral("W")),
+        QCommandLineOption(QStringLiteral("dry-run"), {}),
+        QCommandLineOption(QStringLiteral("verify"), {}),
+        QCommandLineOption(QStringLiteral("log"), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("SECONDS")),
+    };
+}
+
+// One occurrence of an option with its value, as the command line gave it. Throws UsageError.
+void takeOption(Options &options, const QString &name, const QString &value)
+{
+    const QString shown = QStringLiteral("--") + name;
+    if (name == QLatin1String("year")) {
+        setOnce(options.year, shown, yearValue(shown, value));
+    } else if (name == QLatin1String("month")) {
+        setOnce(options.month, shown, numberValue(shown, value, 12));
+    } else if (name == QLatin1String("week")) {
+        setOnce(options.week, shown, numberValue(shown, value, 53));
+    } else if (name == QLatin1String("dry-run")) {
+        if (options.dryRun)
+            throw UsageError(QStringLiteral("--dry-run is given twice"));
+        options.dryRun = true;
+    } else if (name == QLatin1String("verify")) {
+        if (options.verify)
+            throw UsageError(QStringLiteral("--verify takes no value and is given once"));
+        options.verify = true;
+    } else if (name == QLatin1String("log")) {
+        if (value.isEmpty())
+            throw UsageError(QStringLiteral("--log needs a file name"));
+        setOnce(options.log, shown, value);
+    } else if (name == QLatin1String("wait")) {
+        if (!asciiDigits(value, 1, 6))
+            throw UsageError(
+                QStringLiteral("--wait needs a number of seconds, not '%1'").arg(value));
+        setOnce(options.wait, shown, value.toInt());
+    }
+}
+
+// What QCommandLineParser makes of the first `count` arguments.
+struct Reading
+{
+    Options options;
+    bool valueMissing = false; // the last argument is an option that wants the next one
+};
+
+bool wantsValue(const QString &argument)
+{
+    for (const QCommandLineOption &option : optionDefinitions()) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString &name : option.names()) {
+            if (argument == (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Throws UsageError for the last of the arguments when it makes them wrong: all before it
+// were read without an error.
+Reading readArguments(const QStringList &arguments, bool lastIsValue)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.addOptions(optionDefinitions());
+    const QString &last = arguments.last();
+    const bool parsed = parser.parse(QStringList{QString()} + arguments);
+    Reading reading;
+    if (!parsed && !lastIsValue && wantsValue(last)) {
+        reading.valueMissing = true;
+        return reading;
+    }
+    // QCommandLineParser takes "--h" for -h; only the one-dash form is an option here.
+    const bool doubleDashShort = last.startsWith(QLatin1String("--")) &&
+                                 last.section(u'=', 0, 0).size() == 3 && !lastIsValue;
+    if (doubleDashShort || (!parsed && !parser.unknownOptionNames().isEmpty()))
+        throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
+    // Else a value after '=' for an option that takes none.
+    if (!parsed && last.startsWith(QLatin1String("--dry-run=")))
+        throw UsageError(QStringLiteral("--dry-run takes no value"));
+    if (!parsed && last.startsWith(QLatin1String("--verify=")))
+        throw UsageError(QStringLiteral("--verify takes no value and is given once"));
+    if (!parsed)
+        throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
+    // QCommandLineParser reads a lone "--" as the end of the options; here it is unknown.
+    if (!parser.positionalArguments().isEmpty() || (last == QLatin1String("--") && !lastIsValue))
+        throw UsageError(last.startsWith(u'-')
+                             ? QStringLiteral("unknown option '%1'").arg(last)
+                             : QStringLiteral("unexpected argument '%1'").arg(last));
+    QHash<QString, int> seen;
+    for (const QString &name : parser.optionNames()) {
+        if (name == QLatin1String("h") || name == QLatin1String("help")) {
+            reading.options.help = true;
+            return reading;
+        }
+        const QStringList values = parser.values(name);
+        const int index = seen[name]++;
+        takeOption(reading.options, name, index < values.size() ? values[index] : QString());
+    }
+    return reading;
+}
+
+// Messages of SQL Server's driver can span lines; a batch keeps to one.
+QString oneLine(const QString &message)
+{
+    QString line = message;
+    line.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    line.replace(u'\n', u' ');
+    line.replace(u'\r', u' ');
+    return line.trimmed();
+}
+
+QString periodText(const PeriodSource &period)
+{
+    return QStringLiteral("year %1, month %2, week %3")
+        .arg(period.yearText())
+        .arg(period.month())
+        .arg(period.week());
+}
+
+// The file of --log: each run appends a header, what it printed and its exit status. The log
+// never truncates and never fails the run: one that cannot be written costs one line on
+// standard error.
+class RunLog
+{
+public:
+    RunLog(const QString &path, const QString &program, QTextStream &err)
+        : m_file(path), m_program(program), m_err(err)
+    {
+        // The scheduled task's folder under ProgramData does not exist before its first run.
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            fail(QStringLiteral("its folder cannot be made"));
+        else if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                              QIODevice::Unbuffered))
+            fail(m_file.errorString());
+    }
+
+    // The header, written once the period is known; a run that ends before has none.
+    void begin(const QString &period)
+    {
+        if (m_begun)
+            return;
+        m_begun = true;
+        const QDateTime now = QDateTime::currentDateTime();
+        const int offset = now.offsetFromUtc() / 60;
+        write(QStringLiteral("== %1 %2%3:%4 on %5: %6\n")
+                  .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                       offset < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+                  .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                  .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'))
+                  .arg(QSysInfo::machineHostName(), period));
+    }
+
+    void add(const QString &text)
+    {
+        begin(QStringLiteral("period not determined"));
+        write(text);
+    }
+
+    void end(int status)
+    {
+        begin(QStringLiteral("period not determined"));
+        write(QStringLiteral("== exit status %1\n").arg(status));
+    }
+
+private:
+    void write(const QString &text)
+    {
+        if (!m_file.isOpen())
+            return;
+        const QByteArray bytes = text.toUtf8();
+        if (m_file.write(bytes) != bytes.size()) {
+            fail(m_file.errorString());
+            m_file.close();
+        }
+    }
+
+    void fail(const QString &reason)
+    {
+        m_err << m_program << ": the log " << QDir::toNativeSeparators(m_file.fileName())
+              << " cannot be written (" << reason << "); the run goes on without it" << Qt::endl;
+    }
+
+    QFile m_file;
+    QString m_program;
+    QTextStream &m_err;
+    bool m_begun = false;
+};
+
+// A stream's device that prints to the stream it stands in for and adds the text to the log.
+class LogTee : public QIODevice
+{
+public:
+    LogTee(QTextStream &to, RunLog &log) : m_to(to), m_log(log) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const QString text = QString::fromUtf8(data, size);
+        m_to << text << Qt::flush;
+        m_log.add(text);
+        return size;
+    }
+
+private:
+    QTextStream &m_to;
+    RunLog &m_log;
+};
+
+// The twelve batches under the lock the start-up took.
+int runBatches(const Period &period, dm::RunLock &lock, QTextStream &out, QTextStream &err,
+               const QString &program)
+{
+    NoBoxes boxes;
+    dm::Query adoInSert(&dm::FDM->PUB_DB);
+    LinePrinter printer(out);
+    BatchRun run(adoInSert, period, boxes, &printer, &lock);
+    try {
+        run.BitBtn1Click();
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return Busy;
+    } catch (const dm::RunLockError &e) {
+        err << program << ": " << oneLine(e.message()) << "; the run ends" << Qt::endl;
+        return CannotStart;
+    } catch (const dm::Error &e) {
+        err << program << ": the completion check failed, the run ends: " << oneLine(e.message())
+            << Qt::endl;
+        return CannotStart;
+    }
+    return printer.failures() > 0 ? BatchFailed : AllDoneOrSkipped;
+}
+
+// The start-up up to the proposed period, without the lock or the emptying. Throws dm::Error.
+Period proposedToday(QDate today)
+{
+    std::optional<Period> period;
+    StartUp steps;
+    steps.today = today;
+    steps.proposed = [&] { period = proposedPeriod(CurYear, CurMonth, CurWeek); };
+    steps.emptySummaryTables = false;
+    NoBoxes boxes;
+    runStartUp(steps, boxes);
+    return *period;
+}
+
+int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log)
+{
+    setCompanyCode();
+    const Period period = options.wholePeriodGiven() ? givenPeriod(options)
+                                                     : periodInUse(options, proposedToday(today));
+    if (log)
+        log->begin(periodText(period) + QStringLiteral(", dry run"));
+    printStatements(period, out);
+    return AllDoneOrSkipped;
+}
+
+int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+            const QString &program, RunLog *log)
+{
+    // The whole start-up runs also when the options give the period, as the window's does
+    // before the operator changes its fields. The emptying and the batches run under one
+    // lock: no other run empties the tables under this one's batches or counts a batch twice.
+    std::optional<Period> period;
+    StartUp steps;
+    steps.today = today;
+    steps.waitSeconds = options.wait.value_or(dm::configuredRunLockWait());
+    steps.proposed = [&] {
+        period = periodInUse(options, proposedPeriod(CurYear, CurMonth, CurWeek));
+        if (log)
+            log->begin(periodText(*period));
+    };
+    NoBoxes boxes;
+    QString message;
+    std::unique_ptr<dm::RunLock> lock;
+    try {
+        lock = runStartUp(steps, boxes, &message);
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return Busy;
+    }
+    if (!lock) {
+        // Completion rows left from an earlier run would skip batches that never ran.
+        err << program << ": the summary tables were not emptied: " << oneLine(message) << Qt::endl;
+        return CannotStart;
+    }
+    return runBatches(*period, *lock, out, err, program);
+}
+
+// The run's start-up and period, then verify instead of the emptying and the batches.
+int verifyRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+              const QString &program, RunLog *log)
+{
+    const Period period = periodInUse(options, proposedToday(today));
+    if (log)
+        log->begin(periodText(period) + QStringLiteral(", verify"));
+    return verifyTotals(period, options.wait.value_or(dm::configuredRunLockWait()), out, err,
+                        program);
+}
+
+int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+        const QString &program, RunLog *log)
+{
+    try {
+        if (options.verify)
+            return verifyRun(options, today, out, err, program, log);
+        return options.dryRun ? dryRun(options, today, out, log)
+                              : fullRun(options, today, out, err, program, log);
+    } catch (const dm::Error &e) {
+        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        return CannotStart;
+    }
+}
+
+} // namespace
+
+Options parseArguments(const QStringList &arguments)
+{
+    // Read one more argument at a time, so that the first wrong one is the one reported and
+    // --help counts only when nothing wrong comes before it.
+    bool lastIsValue = false;
+    for (qsizetype count = 1; count <= arguments.size(); ++count) {
+        const Reading reading = readArguments(arguments.first(count), lastIsValue);
+        if (reading.options.help)
+            return reading.options;
+        lastIsValue = reading.valueMissing;
+        if (count == arguments.size() && reading.valueMissing)
+            throw UsageError(QStringLiteral("%1 needs a value").arg(arguments.last()));
+        if (count == arguments.size() && reading.options.verify && reading.options.dryRun)
+            throw UsageError(QStringLiteral("--verify and --dry-run exclude each other"));
+        if (count == arguments.size())
+            return reading.options;
+    }
+    return Options();
+}
+
+QString usageText(const QString &program)
+{
+    return QStringLiteral(
+               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run | --verify]\n"
+               "          [--log FILE] [--wait SECONDS]\n"
+               "  or:  %1 --help\n"
+               "\n"
+               "Runs the twelve summary batches without a window, as the OK button does after\n"
+               "the window's start-up: connects to the company database, reads today's week\n"
+               "from the week calendar FCMSDT, proposes last week with its year and month,\n"
+               "empties FADMXX and FADMXY, then runs each batch not yet done and prints one\n"
+               "line for it:\n"
+               "  CODE done N rows T ms       its summary rows and completion row are in\n"
+               "  CODE skipped                its completion row exists already\n"
+               "  CODE failed: MESSAGE        the database refused it; nothing of it is kept\n"
+               "\n"
+               "Options:\n"
+               "  --year YYYY   the year, four digits (1000-9999)\n"
+               "  --month M     the month, 1-12\n"
+               "  --week W      the week, 1-53\n"
+               "                Each of these replaces that part of the proposed period; the\n"
+               "                parts not given stay as proposed. Yearly batches write the\n"
+               "                ROC year of the year in use.\n"
+               "  --dry-run     print each batch's two statements and the value each binds,\n"
+               "                and change nothing: no emptying, no completion check, no\n"
+               "                insert. It reads the database only for today's week, and not\n"
+               "                at all when --year, --month and --week are all given.\n"
+               "  --verify      change nothing; check the stored totals instead: for each\n"
+               "                batch recorded done in FADMXY for the period, the database\n"
+               "                recomputes its totals with the batch's own SELECT, which are\n"
+               "                compared group by group, exactly, with its FADMXX rows:\n"
+               "                  CODE ok N groups       every group and total matches\n"
+               "                  CODE differs: WHAT     missing or extra groups, totals that\n"
+               "                                         differ (the largest and its group),\n"
+               "                                         rows present twice, a completion row\n"
+               "                                         without summary rows or the reverse\n"
+               "                  CODE not done          nothing recorded for the period\n"
+               "                  CODE failed: MESSAGE   it could not be recomputed\n"
+               "                and last \"ALL ok|differs|failed N of M batches T ms\". It\n"
+               "                takes the run lock and reads in a transaction that writes\n"
+               "                nothing.\n"
+               "  --log FILE    also append the run to FILE: a header line with the date,\n"
+               "                time, host and period, the lines printed (errors included),\n"
+               "                and a last line with the exit status. FILE and its folder\n"
+               "                are created when missing, never truncated; a log that\n"
+               "                cannot be written is reported on standard error and the\n"
+               "                run goes on without it.\n"
+               "  --wait SECONDS\n"
+               "                wait up to SECONDS (0-999999) for another run's lock\n"
+               "                instead of %2 s, e.g. 10800 (three hours) for a\n"
+               "                scheduler that does not start a busy run again\n"
+               "  -h, --help    print this help\n"
+               "\n"
+               "Batch lines go to standard output, errors to standard error.\n"
+               "\n"
+               "One run at a time per company database: the emptying and the batches run\n"
+               "under a lock that the window's start-up and its OK button take as well. A run\n"
+               "that finds the lock held waits up to %2 s for it; then it changes nothing and\n"
+               "prints one line naming the other run (program, process, host) and since when\n"
+               "it has held the lock. A lock of a process that was killed is taken over; a\n"
+               "lock file that cannot be is named, for the operator to delete.\n"
+               "\n"
+               "Exit status:\n"
+               "  0   every batch done or skipped (--verify: every recorded batch matches)\n"
+               "  1   a batch failed\n"
+               "  2   the run could not start or ended early (bad options, database\n"
+               "      unreachable, no calendar week for today, the summary tables not\n"
+               "      emptied, a failing completion check, the lock refused or not\n"
+               "      to be checked; --verify: a batch that could not be recomputed)\n"
+               "  3   --verify: the stored totals of a batch differ from their sources\n"
+               "  75  busy: another run holds the company database; this run changed\n"
+               "      nothing (or, having lost its lock on the way, did no further batch);\n"
+               "      try again later\n")
+        .arg(program)
+        .arg(dm::configuredRunLockWait());
+}
+
+Period proposedPeriod(quint16 curYear, quint16 curMonth, quint16 curWeek)
+{
+    const calendar::ProposedPeriod p = calendar::proposePeriod(curYear, curMonth, curWeek);
+    const int week = std::clamp(p.weekValue, DesignWeekMin, DesignWeekMax);
+    // Applying the week moves the month box to the month of the week's last day; the box
+    // clamps it to its new range unless that range has equal ends.
+    const int weekMonth = calendar::applyWeek(p.yearText, week).month;
+    const int month =
+        p.monthMin == p.monthMax ? weekMonth : std::clamp(weekMonth, p.monthMin, p.monthMax);
+    return Period(p.yearText, month, week);
+}
+
+Period periodInUse(const Options &options, const Period &proposed)
+{
+    return Period(options.year.value_or(proposed.yearText()),
+                  options.month.value_or(proposed.month()), options.week.value_or(proposed.week()));
+}
+
+Period givenPeriod(const Options &options)
+{
+    if (!options.wholePeriodGiven())
+        throw dm::Error(QStringLiteral("--year, --month and --week are not all given"));
+    return Period(*options.year, *options.month, *options.week);
+}
+
+void LinePrinter::batchSkipped(const QString &code)
+{
+    m_out << code << " skipped" << Qt::endl;
+}
+
+void LinePrinter::batchDone(const QString &code, int rowsInserted, qint64 elapsedMs)
+{
+    m_out << code << " done " << rowsInserted << (rowsInserted == 1 ? " row " : " rows ")
+          << elapsedMs << " ms" << Qt::endl;
+}
+
+void LinePrinter::batchFailed(const QString &code, const QString &databaseMessage)
+{
+    ++m_failures;
+    m_out << code << " failed: " << oneLine(databaseMessage) << Qt::endl;
+}
+
+void printStatements(const PeriodSource &period, QTextStream &out)
+{
+    out << "-- year " << period.yearText() << ", month " << period.month() << ", week "
+        << period.week() << "\n";
+    for (const BatchDef &batch : batchCatalogue()) {
+        const BatchStatements s = statementsFor(batch, period);
+        const QString binds =
+            s.parameterName.isEmpty()
+                ? QStringLiteral("binds nothing")
+                : QStringLiteral("binds %1 = %2").arg(s.parameterName).arg(s.period);
+        out << "-- " << batch.code << " summary, " << binds << "\n" << s.summary << "\n";
+        out << "-- " << batch.code << " completion, " << binds << "\n" << s.completion << "\n";
+    }
+    out.flush();
+}
+
+int runProgram(const QString &program, const QStringList &arguments, QDate today, QTextStream &out,
+               QTextStream &err)
+{
+    Options options;
+    try {
+        options = parseArguments(arguments);
+    } catch (const UsageError &e) {
+        err << program << ": " << e.message() << "\nTry '" << program << " --help'." << Qt::endl;
+        return CannotStart;
+    }
+    if (options.help) {
+        out << usageText(program) << Qt::flush;
+        return AllDoneOrSkipped;
+    }
+    if (!options.log)
+        return run(options, today, out, err, program, nullptr);
+    RunLog log(*options.log, program, err);
+    LogTee outTee(out, log);
+    LogTee errTee(err, log);
+    QTextStream loggedOut(&outTee);
+    QTextStream loggedErr(&errTee);
+    const int status = run(options, today, loggedOut, loggedErr, program, &log);
+    loggedOut.flush();
+    loggedErr.flush();
+    log.end(status);
+    return status;
+}
+
+} // namespace batchcli

@@ -1,0 +1,99 @@
+#include "cli/verify_cli.h"
+
+#include "cli/batch_cli.h"
+#include "dm/fdm.h"
+#include "dm/run_lock.h"
+#include "dm/shared_values.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+
+namespace batchcli {
+
+namespace {
+
+using verify::BatchVerdict;
+using verify::Status;
+
+QString singleLine(QString message)
+{
+    message.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    message.replace(u'\n', u' ');
+    message.replace(u'\r', u' ');
+    return message.trimmed();
+}
+
+int count(const QVector<BatchVerdict> &verdicts, Status status)
+{
+    return int(std::count_if(verdicts.begin(), verdicts.end(),
+                             [status](const BatchVerdict &v) { return v.status == status; }));
+}
+
+} // namespace
+
+QString verdictLine(const BatchVerdict &v)
+{
+    switch (v.status) {
+    case Status::Ok:
+        return QStringLiteral("%1 ok %2 %3")
+            .arg(v.code)
+            .arg(v.groups)
+            .arg(v.groups == 1 ? QStringLiteral("group") : QStringLiteral("groups"));
+    case Status::Differs:
+        return v.code + QStringLiteral(" differs: ") + v.differences.join(QLatin1String("; "));
+    case Status::NotDone:
+        return v.code + QStringLiteral(" not done");
+    case Status::Failed:
+        break;
+    }
+    return v.code + QStringLiteral(" failed: ") + singleLine(v.failure);
+}
+
+QString summaryLine(const QVector<BatchVerdict> &verdicts, qint64 elapsedMs)
+{
+    const int recorded = int(verdicts.size()) - count(verdicts, Status::NotDone);
+    Status shownStatus = Status::Ok;
+    QString word = QStringLiteral("ok");
+    if (count(verdicts, Status::Differs) > 0) {
+        shownStatus = Status::Differs;
+        word = QStringLiteral("differs");
+    } else if (count(verdicts, Status::Failed) > 0) {
+        shownStatus = Status::Failed;
+        word = QStringLiteral("failed");
+    }
+    return QStringLiteral("ALL %1 %2 of %3 %4 %5 ms")
+        .arg(word)
+        .arg(count(verdicts, shownStatus))
+        .arg(recorded)
+        .arg(recorded == 1 ? QStringLiteral("batch") : QStringLiteral("batches"))
+        .arg(elapsedMs);
+}
+
+int verifyStatus(const QVector<BatchVerdict> &verdicts)
+{
+    if (count(verdicts, Status::Differs) > 0)
+        return Drift;
+    return count(verdicts, Status::Failed) > 0 ? CannotStart : AllDoneOrSkipped;
+}
+
+int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, QTextStream &err,
+                 const QString &program)
+{
+    QElapsedTimer timer;
+    timer.start();
+    dm::RunLock lock(dm::FDM->PUB_DB, CompanyCode, waitSeconds);
+    QVector<BatchVerdict> verdicts;
+    try {
+        lock.acquire();
+        verdicts = verify::verifyBatches(dm::FDM->PUB_DB, period, &lock);
+    } catch (const dm::RunBusy &e) {
+        err << program << ": " << singleLine(e.message()) << Qt::endl;
+        return Busy;
+    }
+    for (const BatchVerdict &v : std::as_const(verdicts))
+        out << verdictLine(v) << Qt::endl;
+    out << summaryLine(verdicts, timer.elapsed()) << Qt::endl;
+    return verifyStatus(verdicts);
+}
+
+} // namespace batchcli
