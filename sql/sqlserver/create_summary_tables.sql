@@ -37,7 +37,7 @@ BEGIN
     -- One completion row per batch and period: a second one fails its batch, which then
     -- keeps nothing. Its index serves the completion check before every batch:
     -- WHERE COMPANY = ... AND XY001 = ... AND XY002 = ? AND XY003 = ?
-    -- (Tables made by an earlier version have IX_FADMXY_Check instead; the README gives the
+    -- (Tables made by an earlier version have IX_FADMXY_Check instead; docs/sqlserver.md gives the
     -- one statement that adds the key to them.)
     ALTER TABLE dbo.FADMXY ADD CONSTRAINT UQ_FADMXY_Batch UNIQUE (COMPANY, XY001, XY002, XY003);
 END;
