@@ -1,8 +1,8 @@
 // The real client stack (QODBC, unixODBC, FreeTDS) against standin.py, a test double for the
 // server's side of TDS; run under LANG=C as cron and systemd would.
-#include "cli/verify_cli.h"
 #include "batch/batch_run.h"
 #include "batch/boxes.h"
+#include "cli/verify_cli.h"
 #include "dm/connection.h"
 #include "dm/fdm.h"
 #include "dm/query.h"
