@@ -374,7 +374,12 @@ class Stage:
         """The sqlserver build as sites get it names Windows' own driver "SQL Server", which Wine's
         ODBC looks up in unixODBC: there it is the Microsoft-style double (FreeTDS in manual-commit
         mode). Against the stand-in, with a Kerberos realm for the integrated login, the twelve
-        batches are done and each completion row is committed once, under the run lock."""
+        batches are done and each completion row is committed once, under the run lock.
+        It runs in a Wine session of its own on the real clock: Kerberos refuses a ticket
+        (error 32, "Ticket expired") to a client pinned a day behind the KDC and the server."""
+        wine.end()
+        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
+        env = {k: v for k, v in wine.env.items() if k not in ("LD_PRELOAD", "FAKETIME")}
         folder = self.artifacts("site")
         events = os.path.join(folder, "standin.jsonl")
         with open(os.path.join(folder, "standin.err"), "w") as err:
@@ -386,13 +391,15 @@ class Stage:
         try:
             check(standin.stdout.readline().strip() == self.args.site_port,
                   f"the stand-in did not start on port {self.args.site_port}")
-            ran = wine.run([os.path.join(self.args.sqlserver, "salestotals-batch.exe")], 300, {
-                "KRB5_CONFIG": os.path.join(folder, "krb5.conf"),
-                "KRB5CCNAME": "FILE:" + os.path.join(folder, "krb5cc"),
-                "KRB5_CLIENT_KTNAME": os.path.join(folder, "client.keytab")})
+            env.update(KRB5_CONFIG=os.path.join(folder, "krb5.conf"),
+                       KRB5CCNAME="FILE:" + os.path.join(folder, "krb5cc"),
+                       KRB5_CLIENT_KTNAME=os.path.join(folder, "client.keytab"))
+            ran = run(["wine", os.path.join(self.args.sqlserver, "salestotals-batch.exe")], env,
+                      timeout=300, check_status=False)
         finally:
             standin.stdin.close()
             standin.wait(timeout=10)
+            wine.end()
         with open(events, encoding="utf-8") as f:
             seen = [json.loads(line) for line in f]
         kinds = lambda kind: [e for e in seen if e["event"] == kind]
@@ -621,9 +628,9 @@ def main():
                 stage.step("window", lambda: stage.window(wine, display))
                 stage.step("batch", lambda: stage.batch(wine))
             stage.step("sqlserver", lambda: stage.sqlserver(wine, display, args.sqlserver))
-            stage.step("site", lambda: stage.site(wine))
             if stage.install_dir:
                 stage.step("uninstall", lambda: stage.uninstall(wine))
+            stage.step("site", lambda: stage.site(wine))
         finally:
             wine.end()
         machine = Wine(os.path.join(args.work, "msi-prefix"), display, odbc)
