@@ -375,8 +375,9 @@ class Stage:
         ODBC looks up in unixODBC: there it is the Microsoft-style double (FreeTDS in manual-commit
         mode). Against the stand-in, with a Kerberos realm for the integrated login, the twelve
         batches are done and each completion row is committed once, under the run lock.
-        It runs in a Wine session of its own on the real clock: Kerberos refuses a ticket
-        (error 32, "Ticket expired") to a client pinned a day behind the KDC and the server."""
+        It runs in a Wine session of its own on the real clock: pinned more than a day behind
+        the realm's KDC, the client got its ticket, then failed with Kerberos error 32 ("Ticket
+        expired") before its login."""
         wine.end()
         run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
         env = {k: v for k, v in wine.env.items() if k not in ("LD_PRELOAD", "FAKETIME")}
@@ -402,7 +403,10 @@ class Stage:
             wine.end()
         with open(events, encoding="utf-8") as f:
             seen = [json.loads(line) for line in f]
-        kinds = lambda kind: [e for e in seen if e["event"] == kind]
+
+        def kinds(kind):
+            return [e for e in seen if e["event"] == kind]
+
         check(not kinds("standin-error"), f"the stand-in failed: {kinds('standin-error')}")
         done = [line[:10] for line in ran.stdout.splitlines()]
         check(ran.returncode == 0 and done == [code + " done " for code in CODES],
