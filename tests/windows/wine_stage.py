@@ -3,20 +3,23 @@
 
 Installs the installer silently into a fresh Wine prefix on a virtual X server, then works the
 installed window as an operator does (with today pinned), runs the installed batch program in
-its three outcomes beside the native one, and starts a sqlserver build against a closed port.
+its three outcomes beside the native one, and starts a sqlserver build against a closed port,
+then against the SQL Server stand-in through the Microsoft-style driver double.
 In a second fresh prefix it installs, upgrades and removes the MSI as an administrator does
 with msiexec, registers the weekly task and runs the task's command line.
 The window is driven and read with the end-to-end machinery of tests/e2e/e2e.py; here it runs
 under Wine, whose X windows carry no Qt window ids, so windows are matched by order and title.
 
     wine_stage.py --installer EXE --zip ZIP --sqlserver DIR --plugins DIR --linux-batch PROGRAM
-                  --demo-db FILE --msi MSI --msi-older MSI --msi-embedded MSI --work DIR
+                  --demo-db FILE --msi MSI --msi-older MSI --msi-embedded MSI
+                  --site-driver SO --site-port PORT --work DIR [--only CHECK]...
 
 Prints which checks passed. Exit status: 0 when all passed, 1 otherwise.
 """
 
 import argparse
 import glob
+import json
 import os
 import re
 import shutil
@@ -37,6 +40,9 @@ WINE_TIMEOUT = 300  # wineboot of a fresh prefix on a busy machine
 STAGE_DEADLINE = 1500
 # Longer than the default wait for the lock (SALESTOTALS_RUN_LOCK_WAIT, 30 s).
 TASK_HELD_SECONDS = 40
+STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sqlserver", "standin.py")
+CHECKS = ["install", "window", "batch", "sqlserver", "site", "uninstall", "msi", "msi-window",
+          "msi-remove", "task"]
 
 
 def windows_path(path):
@@ -48,7 +54,7 @@ class Wine:
     """A fresh Wine prefix on the given display. The whole session sees the same pinned clock:
     faketime moves the real time by a fixed offset in every Wine process and the wineserver."""
 
-    def __init__(self, prefix, display):
+    def __init__(self, prefix, display, odbc):
         shutil.rmtree(prefix, ignore_errors=True)
         os.makedirs(os.path.dirname(prefix), exist_ok=True)
         noon = datetime.combine(TODAY, datetime.min.time()).replace(hour=12)
@@ -58,7 +64,7 @@ class Wine:
                         # no downloads of Mono or Gecko, which nothing here needs
                         WINEDLLOVERRIDES="mscoree,mshtml=",
                         LD_PRELOAD=e2e.FAKETIME_LIBRARY, FAKETIME=f"{offset:+d}",
-                        FAKETIME_DONT_FAKE_MONOTONIC="1")
+                        FAKETIME_DONT_FAKE_MONOTONIC="1", ODBCSYSINI=odbc)
         for key in [k for k in self.env if k.startswith("QT_")]:
             del self.env[key]
 
@@ -230,7 +236,9 @@ class Stage:
         self.msi_dir = None
         self.msi_files = None
 
-    def step(self, name, function):
+    def step(self, name, function, needed_by=()):
+        if self.args.only and not {name, *needed_by} & set(self.args.only):
+            return
         started = time.monotonic()
         try:
             detail = function()
@@ -345,8 +353,8 @@ class Stage:
         return f"exit 0, 2, 1, 2 as native; {rows} summary rows equal"
 
     def sqlserver(self, wine, display, folder, name="sqlserver"):
-        """A sqlserver build reaches the machine's FreeTDS through Wine's ODBC; the closed port's
-        message is in the box and the window still opens."""
+        """A sqlserver build reaches FreeTDS through Wine's ODBC (its driver "SQL Server" is the
+        double over FreeTDS); the closed port's message is in the box and the window still opens."""
         artifacts = self.artifacts(name)
         batch = wine.run([os.path.join(folder, "salestotals-batch.exe")])
         check(batch.returncode == 2 and "FreeTDS" in batch.stderr,
@@ -361,6 +369,62 @@ class Stage:
             program.wait_for_window()
             program.close()
         return box.text
+
+    def site(self, wine):
+        """The sqlserver build as sites get it names Windows' own driver "SQL Server", which Wine's
+        ODBC looks up in unixODBC: there it is the Microsoft-style double (FreeTDS in manual-commit
+        mode). Against the stand-in, with a Kerberos realm for the integrated login, the twelve
+        batches are done and each completion row is committed once, under the run lock.
+        It runs in a Wine session of its own on the real clock: pinned more than a day behind
+        the realm's KDC, the client got its ticket, then failed with Kerberos error 32 ("Ticket
+        expired") before its login."""
+        wine.end()
+        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
+        env = {k: v for k, v in wine.env.items() if k not in ("LD_PRELOAD", "FAKETIME")}
+        folder = self.artifacts("site")
+        events = os.path.join(folder, "standin.jsonl")
+        with open(os.path.join(folder, "standin.err"), "w") as err:
+            # python3-gssapi is Debian's: its interpreter.
+            standin = subprocess.Popen(["/usr/bin/python3", STANDIN, "items", events, "--port",
+                                        self.args.site_port, "--realm", folder],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err,
+                                       text=True)
+        try:
+            check(standin.stdout.readline().strip() == self.args.site_port,
+                  f"the stand-in did not start on port {self.args.site_port}")
+            env.update(KRB5_CONFIG=os.path.join(folder, "krb5.conf"),
+                       KRB5CCNAME="FILE:" + os.path.join(folder, "krb5cc"),
+                       KRB5_CLIENT_KTNAME=os.path.join(folder, "client.keytab"))
+            ran = run(["wine", os.path.join(self.args.sqlserver, "salestotals-batch.exe")], env,
+                      timeout=300, check_status=False)
+        finally:
+            standin.stdin.close()
+            standin.wait(timeout=10)
+            wine.end()
+        with open(events, encoding="utf-8") as f:
+            seen = [json.loads(line) for line in f]
+
+        def kinds(kind):
+            return [e for e in seen if e["event"] == kind]
+
+        check(not kinds("standin-error"), f"the stand-in failed: {kinds('standin-error')}")
+        done = [line[:10] for line in ran.stdout.splitlines()]
+        check(ran.returncode == 0 and done == [code + " done " for code in CODES],
+              f"the site build ended with {ran.returncode}: {ran.stdout!r} {ran.stderr!r}")
+        principals = {e.get("principal") for e in kinds("login")}
+        check(principals == {"salestotals@SALESTOTALS.TEST"}, f"the logins were {principals}")
+        implicit = sum(e["sql"] == "SET IMPLICIT_TRANSACTIONS ON" for e in kinds("batch"))
+        check(implicit >= 12, f"{implicit} times SET IMPLICIT_TRANSACTIONS ON: not the double")
+        rows = {}
+        for commit in kinds("commit"):
+            if commit["deletes"]:
+                rows = {}
+            for insert in commit["inserts"]:
+                check(commit["run_lock"], f"committed without the run lock: {commit}")
+                if insert["table"] == "fadmxy":
+                    rows[insert["code"]] = rows.get(insert["code"], 0) + 1
+        check(rows == {code: 1 for code in CODES}, f"committed completion rows: {rows}")
+        return f"{len(kinds('login'))} integrated logins; 12 batches done, each committed once"
 
     def uninstall(self, wine):
         """The uninstaller, run in place so that it is done when it returns. It keeps the
@@ -539,8 +603,10 @@ def overdue(signum, frame):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for option in ["installer", "zip", "sqlserver", "plugins", "linux-batch", "demo-db", "msi",
-                   "msi-older", "msi-embedded", "work"]:
+                   "msi-older", "msi-embedded", "site-driver", "site-port", "work"]:
         parser.add_argument(f"--{option}", required=True)
+    parser.add_argument("--only", action="append", choices=CHECKS,
+                        help="run this check (and those it needs) only; may be repeated")
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)
     missing = [tool for tool in e2e.TOOLS + ["wine", "wineboot", "wineserver"]
@@ -553,21 +619,27 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     workdir = os.path.join(args.work, "display")
     os.makedirs(workdir, exist_ok=True)
+    # The sqlserver builds' driver, "SQL Server", as unixODBC finds it under Wine.
+    odbc = os.path.join(args.work, "odbc")
+    os.makedirs(odbc, exist_ok=True)
+    with open(os.path.join(odbc, "odbcinst.ini"), "w") as f:
+        f.write(f"[SQL Server]\nDriver={os.path.abspath(args.site_driver)}\n")
     with Display(workdir) as display:
-        wine = Wine(os.path.join(args.work, "prefix"), display)
+        wine = Wine(os.path.join(args.work, "prefix"), display, odbc)
         try:
-            stage.step("install", lambda: stage.install(wine))
+            stage.step("install", lambda: stage.install(wine), ("window", "batch", "uninstall"))
             if stage.install_dir:
                 stage.step("window", lambda: stage.window(wine, display))
                 stage.step("batch", lambda: stage.batch(wine))
             stage.step("sqlserver", lambda: stage.sqlserver(wine, display, args.sqlserver))
             if stage.install_dir:
                 stage.step("uninstall", lambda: stage.uninstall(wine))
+            stage.step("site", lambda: stage.site(wine))
         finally:
             wine.end()
-        machine = Wine(os.path.join(args.work, "msi-prefix"), display)
+        machine = Wine(os.path.join(args.work, "msi-prefix"), display, odbc)
         try:
-            stage.step("msi", lambda: stage.msi_install(machine))
+            stage.step("msi", lambda: stage.msi_install(machine), ("msi-window", "msi-remove"))
             if stage.msi_files:
                 stage.step("msi-window", lambda: stage.sqlserver(
                     machine, display, stage.msi_dir, "msi-window"))
