@@ -877,6 +877,13 @@ def case_reader_blocks_commit(args, display, artifacts):
     check_results(args.database, period, CODES)
 
 
+def lock_file_written(path):
+    try:
+        return os.path.getsize(path) > 0
+    except OSError:
+        return False
+
+
 def case_batch_run_holds_the_lock(args, display, artifacts):
     """OK while salestotals-batch holds the company database: the box names that run and the
     window changes nothing; once the run has ended, OK finds every batch done."""
@@ -891,7 +898,8 @@ def case_batch_run_holds_the_lock(args, display, artifacts):
             batch = subprocess.Popen(
                 [args.batch_program, "--year", "2026", "--month", "12", "--week", "49"],
                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            while batch.poll() is None and not os.path.exists(lock_file):
+            # The file is made first and written after: stopped in between, it names nobody.
+            while batch.poll() is None and not lock_file_written(lock_file):
                 time.sleep(0.001)
             if batch.poll() is None:
                 os.kill(batch.pid, signal.SIGSTOP)
