@@ -12,6 +12,19 @@
 
 namespace verify {
 
+// Without the zeros that only the column's scale adds: "152.5", "7".
+QString totalText(const sqlcompat::Decimal &total)
+{
+    QString text = QString::fromStdString(total.toString());
+    if (text.contains(u'.')) {
+        while (text.endsWith(u'0'))
+            text.chop(1);
+        if (text.endsWith(u'.'))
+            text.chop(1);
+    }
+    return text;
+}
+
 namespace {
 
 // Groups named in a line before it says "..." instead.
@@ -124,19 +137,9 @@ QString shown(const std::optional<QString> &group)
     return group ? u'\'' + *group + u'\'' : QStringLiteral("NULL");
 }
 
-// Without the zeros that only the column's scale adds: "152.5", "7".
 QString shown(const std::optional<sqlcompat::Decimal> &total)
 {
-    if (!total)
-        return QStringLiteral("NULL");
-    QString text = QString::fromStdString(total->toString());
-    if (text.contains(u'.')) {
-        while (text.endsWith(u'0'))
-            text.chop(1);
-        if (text.endsWith(u'.'))
-            text.chop(1);
-    }
-    return text;
+    return total ? totalText(*total) : QStringLiteral("NULL");
 }
 
 QString groupList(const QStringList &groups)

@@ -42,6 +42,9 @@ struct BatchVerdict
 // most 15 digits nearest to it). Throws dm::Error for anything else.
 std::optional<sqlcompat::Decimal> totalOf(const dm::Variant &value);
 
+// A total as the lines show it: exact, without the zeros that only the column's scale adds.
+QString totalText(const sqlcompat::Decimal &total);
+
 // Compares what a batch would write now with what FADMXX and FADMXY hold for it. Groups are
 // matched as the server groups them: letter case and trailing blanks aside. Totals must be
 // equal as decimals.

@@ -2,6 +2,7 @@
 // the program's back: what each line says and the exit status.
 #include "program.h"
 
+#include "batch/verify.h"
 #include "dm/run_lock.h"
 #include "sqlcompat/sqlcompat.h"
 
@@ -38,19 +39,6 @@ QString value(const QString &path, const QString &sql)
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return result;
-}
-
-// A total as the lines show it: exact, without the zeros of the column's scale.
-QString shown(const sqlcompat::Decimal &d)
-{
-    QString text = QString::fromStdString(d.toString());
-    if (text.contains(u'.')) {
-        while (text.endsWith(u'0'))
-            text.chop(1);
-        if (text.endsWith(u'.'))
-            text.chop(1);
-    }
-    return text;
 }
 
 sqlcompat::Decimal decimal(const QString &text)
@@ -184,10 +172,11 @@ TEST_F(Verify, InvoiceAddedAfterTheRunShowsInExactlyTheBatchesThatSumIt)
     const Outcome o = verify();
     QMap<QString, QString> differing;
     for (auto it = before.cbegin(); it != before.cend(); ++it)
-        differing[it.key()] = QStringLiteral("%1 differs: 1 total differs, largest 152.5 in '%2' "
-                                             "(stored %3, recomputed %4)")
-                                  .arg(it.key(), group, shown(decimal(it.value())),
-                                       shown(*decimal(it.value()).plus(decimal("152.5"))));
+        differing[it.key()] =
+            QStringLiteral("%1 differs: 1 total differs, largest 152.5 in '%2' "
+                           "(stored %3, recomputed %4)")
+                .arg(it.key(), group, verify::totalText(decimal(it.value())),
+                     verify::totalText(*decimal(it.value()).plus(decimal("152.5"))));
     EXPECT_EQ(o.status, 3) << o.err.toStdString();
     EXPECT_EQ(o.lines, expected(differing) << "ALL differs 3 of 12 batches");
 }
@@ -229,7 +218,8 @@ TEST_F(Verify, DeletedCompletionRowAndEditedSummaryRow)
          {"Y101",
           QStringLiteral("Y101 differs: 1 total differs, largest 1000 in '%1' (stored "
                          "%2, recomputed %3)")
-              .arg(group, shown(*total.plus(sqlcompat::Decimal::fromInt64(1000))), shown(total))}});
+              .arg(group, verify::totalText(*total.plus(sqlcompat::Decimal::fromInt64(1000))),
+                   verify::totalText(total))}});
     EXPECT_EQ(o.lines, lines << "ALL differs 2 of 12 batches");
 }
 

@@ -182,6 +182,14 @@ struct PressOk
     {
         BatchRun(adoInSert, period, boxes, &outcomes, lock).BitBtn1Click();
     }
+    // Under the run lock, as the window's OK; emptying the tables first as its start-up does.
+    void runLocked(bool emptyFirst = false)
+    {
+        dm::RunLock lock(fdm.PUB_DB, CompanyCode);
+        lock.acquire();
+        ASSERT_TRUE(!emptyFirst || ClearSummaryTables(boxes));
+        run(&lock);
+    }
 
     dm::TFDM fdm;
     dm::Query adoInSert{&fdm.PUB_DB};
@@ -223,7 +231,7 @@ TEST_F(SqlServer, EachBatchIsAllOrNothingAfterTheServerEndsATransaction)
         << press.outcomes.messages.join(u'\n').toStdString();
 }
 
-// The stand-in holds no lock: it records the requests, and where each check ran. The server
+// The stand-in records the lock requests, and where each check ran. The server
 // ends W101's transaction and the connection is replaced: the run takes its lock again on the
 // new session before the next batch.
 TEST_F(SqlServer, RunLockPerSessionAndEachCheckInsideItsBatchsLockedTransaction)
@@ -231,11 +239,7 @@ TEST_F(SqlServer, RunLockPerSessionAndEachCheckInsideItsBatchsLockedTransaction)
     StandIn server(QStringLiteral("rollback"));
     ASSERT_GT(server.port(), 0);
     PressOk press(server);
-    {
-        dm::RunLock lock(press.fdm.PUB_DB, CompanyCode);
-        lock.acquire();
-        press.run(&lock);
-    }
+    press.runLocked();
     ASSERT_EQ(press.outcomes.outcome.size(), 12u);
 
     const QList<QJsonObject> events = server.events();
@@ -732,12 +736,7 @@ TEST_F(ManualCommit, TwelveBatchesDone)
     StandIn server(QStringLiteral("items"));
     ASSERT_GT(server.port(), 0);
     PressOk press(server);
-    {
-        dm::RunLock lock(press.fdm.PUB_DB, CompanyCode);
-        lock.acquire();
-        ASSERT_TRUE(ClearSummaryTables(press.boxes));
-        press.run(&lock);
-    }
+    press.runLocked(true);
     for (const auto &[code, outcome] : press.outcomes.outcome)
         EXPECT_EQ(outcome, "done")
             << code.toStdString()
