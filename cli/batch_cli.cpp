@@ -8,6 +8,7 @@
 #include "dm/fdm.h"
 #include "dm/query.h"
 #include "dm/run_lock.h"
+#include "dm/settings.h"
 #include "dm/shared_values.h"
 
 #include <QCommandLineOption>
@@ -76,6 +77,8 @@ QList<QCommandLineOption> optionDefinitions()
         QCommandLineOption(QStringLiteral("verify"), {}),
         QCommandLineOption(QStringLiteral("log"), {}, QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("SECONDS")),
+        QCommandLineOption(QStringLiteral("config"), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("show-config"), {}),
     };
 }
 
@@ -106,6 +109,14 @@ void takeOption(Options &options, const QString &name, const QString &value)
             throw UsageError(
                 QStringLiteral("--wait needs a number of seconds, not '%1'").arg(value));
         setOnce(options.wait, shown, value.toInt());
+    } else if (name == QLatin1String("config")) {
+        if (value.isEmpty())
+            throw UsageError(QStringLiteral("--config needs a file name"));
+        setOnce(options.config, shown, value);
+    } else if (name == QLatin1String("show-config")) {
+        if (options.showConfig)
+            throw UsageError(QStringLiteral("--show-config is given twice"));
+        options.showConfig = true;
     }
 }
 
@@ -153,6 +164,8 @@ Reading readArguments(const QStringList &arguments, bool lastIsValue)
         throw UsageError(QStringLiteral("--dry-run takes no value"));
     if (!parsed && last.startsWith(QLatin1String("--verify=")))
         throw UsageError(QStringLiteral("--verify takes no value and is given once"));
+    if (!parsed && last.startsWith(QLatin1String("--show-config=")))
+        throw UsageError(QStringLiteral("--show-config takes no value"));
     if (!parsed)
         throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
     // QCommandLineParser reads a lone "--" as the end of the options; here it is unknown.
@@ -412,7 +425,8 @@ QString usageText(const QString &program)
 {
     return QStringLiteral(
                "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run | --verify]\n"
-               "          [--log FILE] [--wait SECONDS]\n"
+               "          [--log FILE] [--wait SECONDS] [--config FILE]\n"
+               "  or:  %1 --show-config [--config FILE]\n"
                "  or:  %1 --help\n"
                "\n"
                "Runs the twelve summary batches without a window, as the OK button does after\n"
@@ -457,18 +471,23 @@ QString usageText(const QString &program)
                "                run goes on without it.\n"
                "  --wait SECONDS\n"
                "                wait up to SECONDS (0-999999) for another run's lock\n"
-               "                instead of %2 s, e.g. 10800 (three hours) for a\n"
-               "                scheduler that does not start a busy run again\n"
+               "                instead of the setting run_lock_wait, e.g. 10800 (three\n"
+               "                hours) for a scheduler that does not start a busy run again\n"
+               "  --config FILE read the settings from FILE instead of the site\n"
+               "                configuration (below)\n"
+               "  --show-config print every setting in effect, where it came from, and the\n"
+               "                connection they make; touches no database\n"
                "  -h, --help    print this help\n"
                "\n"
                "Batch lines go to standard output, errors to standard error.\n"
                "\n"
                "One run at a time per company database: the emptying and the batches run\n"
                "under a lock that the window's start-up and its OK button take as well. A run\n"
-               "that finds the lock held waits up to %2 s for it; then it changes nothing and\n"
-               "prints one line naming the other run (program, process, host) and since when\n"
-               "it has held the lock. A lock of a process that was killed is taken over; a\n"
-               "lock file that cannot be is named, for the operator to delete.\n"
+               "that finds the lock held waits up to run_lock_wait seconds for it; then it\n"
+               "changes nothing and prints one line naming the other run (program, process,\n"
+               "host) and since when it has held the lock. A lock of a process that was\n"
+               "killed is taken over; a lock file that cannot be is named, for the operator\n"
+               "to delete.\n"
                "\n"
                "Exit status:\n"
                "  0   every batch done or skipped (--verify: every recorded batch matches)\n"
@@ -480,9 +499,25 @@ QString usageText(const QString &program)
                "  3   --verify: the stored totals of a batch differ from their sources\n"
                "  75  busy: another run holds the company database; this run changed\n"
                "      nothing (or, having lost its lock on the way, did no further batch);\n"
-               "      try again later\n")
-        .arg(program)
-        .arg(dm::configuredRunLockWait());
+               "      try again later\n"
+               "\n"
+               "Settings:\n"
+               "The settings come from the first of: the file of --config, the file that the\n"
+               "environment variable SALESTOTALS_CONFIG names, the site configuration (%2),\n"
+               "and last the built-in values. The file has one \"key = value\" per line;\n"
+               "lines starting with # are comments. Keys:\n"
+               "  backend        embedded (a SQLite file) or sqlserver\n"
+               "  server         SQL Server host, with \",port\" when not 1433\n"
+               "  database_file  the SQLite file of the embedded backend; relative: beside\n"
+               "                 the program\n"
+               "  odbc_driver    the ODBC driver's name, e.g. FreeTDS or ODBC Driver 18 for\n"
+               "                 SQL Server\n"
+               "  odbc_options   more \"Key=Value;...\" for the driver (default: FreeTDS's\n"
+               "                 TDS_Version=7.4;ClientCharset=UTF-8, nothing for others)\n"
+               "  run_lock_wait  seconds to wait for another run's lock (default 30)\n"
+               "A wrong line, an unknown or repeated key, or a file that others than its\n"
+               "owner and root can write ends the program with status 2.\n")
+        .arg(program, QDir::toNativeSeparators(dm::siteConfiguration()));
 }
 
 Period proposedPeriod(quint16 curYear, quint16 curMonth, quint16 curWeek)
@@ -555,6 +590,14 @@ int runProgram(const QString &program, const QStringList &arguments, QDate today
     }
     if (options.help) {
         out << usageText(program) << Qt::flush;
+        return AllDoneOrSkipped;
+    }
+    if (!dm::loadSettings(options.config)) {
+        err << program << ": " << dm::loadError() << Qt::endl;
+        return CannotStart;
+    }
+    if (options.showConfig) {
+        out << dm::describeSettings(dm::settings()) << Qt::flush;
         return AllDoneOrSkipped;
     }
     if (!options.log)

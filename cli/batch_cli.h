@@ -27,8 +27,10 @@ struct Options
     bool dryRun = false;
     bool verify = false; // compare the stored totals with their sources; write nothing
     bool help = false;
-    std::optional<QString> log; // a file each run is appended to
-    std::optional<int> wait;    // seconds to wait for another run's lock
+    std::optional<QString> log;    // a file each run is appended to
+    std::optional<int> wait;       // seconds to wait for another run's lock
+    std::optional<QString> config; // a configuration file instead of the site's
+    bool showConfig = false;       // print the settings in effect; touch no database
 
     bool wholePeriodGiven() const { return year && month && week; }
 };

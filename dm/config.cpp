@@ -1,35 +1,36 @@
-// Compiled into each executable with its own SALESTOTALS_* definitions (see salestotals_configure).
+// The settings the data layer reads, as the site configuration gives them.
 #include "dm/connection.h"
-
-#include <QUrl>
+#include "dm/settings.h"
 
 namespace dm {
 
 Backend configuredBackend()
 {
-    return QStringLiteral(SALESTOTALS_DATABASE) == QLatin1String("sqlserver") ? Backend::SqlServer
-                                                                              : Backend::Embedded;
+    return settings().value(QStringLiteral("backend")) == QLatin1String("sqlserver")
+               ? Backend::SqlServer
+               : Backend::Embedded;
 }
 
 QString configuredDataSource()
 {
-    return QStringLiteral(SALESTOTALS_DATA_SOURCE);
+    return settings().value(configuredBackend() == Backend::SqlServer
+                                ? QStringLiteral("server")
+                                : QStringLiteral("database_file"));
 }
 
 QString configuredOdbcDriver()
 {
-    return QStringLiteral(SALESTOTALS_ODBC_DRIVER);
+    return settings().value(QStringLiteral("odbc_driver"));
 }
 
 int configuredRunLockWait()
 {
-    return QByteArrayLiteral(SALESTOTALS_RUN_LOCK_WAIT).toInt();
+    return settings().seconds(QStringLiteral("run_lock_wait"));
 }
 
-// The build percent-encodes the options to carry ';' and quotes through the definition.
 QString configuredOdbcOptions()
 {
-    return QUrl::fromPercentEncoding(QByteArrayLiteral(SALESTOTALS_ODBC_OPTIONS));
+    return settings().value(QStringLiteral("odbc_options"));
 }
 
 } // namespace dm

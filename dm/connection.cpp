@@ -285,6 +285,16 @@ Connection::~Connection()
     QSqlDatabase::removeDatabase(m_qtName);
 }
 
+void Connection::setBackend(Backend backend)
+{
+    if (connected())
+        return;
+    // Each backend has its own Qt driver: the registration is made anew on the next open.
+    if (backend != m_backend && QSqlDatabase::contains(m_qtName))
+        QSqlDatabase::removeDatabase(m_qtName);
+    m_backend = backend;
+}
+
 void Connection::setConnectionString(const QString &text)
 {
     m_connectionString = text;

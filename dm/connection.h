@@ -11,7 +11,7 @@ namespace dm {
 
 enum class Backend { Embedded, SqlServer };
 
-// The backend and data source compiled into this build.
+// The settings in effect (dm/settings.h): backend, data source, driver, options, waits.
 Backend configuredBackend();
 QString configuredDataSource();
 QString configuredOdbcDriver();
@@ -52,6 +52,7 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     Backend backend() const { return m_backend; }
+    void setBackend(Backend backend); // only while closed has an effect on the next open
     int connectionTimeout() const { return m_timeout; }
 
     bool loginPrompt() const { return m_loginPrompt; }

@@ -1,5 +1,7 @@
 #include "dm/fdm.h"
 
+#include "dm/settings.h"
+
 namespace dm {
 
 TFDM *FDM = nullptr;
@@ -35,9 +37,13 @@ void OpenCompanyConnection(const QString &dataSource)
 {
     if (!FDM)
         throw Error(QStringLiteral("The data module does not exist"));
+    // A wrong site configuration is reported where the connection would take its settings.
+    if (!loadError().isEmpty())
+        throw Error(loadError());
     FDM->PUB_DB.setLoginPrompt(false);
     if (FDM->PUB_DB.connected())
         FDM->PUB_DB.close();
+    FDM->PUB_DB.setBackend(configuredBackend());
     FDM->PUB_DB.setConnectionString(companyConnectionString(dataSource));
 }
 

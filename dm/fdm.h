@@ -24,7 +24,7 @@ public:
 
 extern TFDM *FDM;
 
-// "Provider=SQLOLEDB.1;...;Data Source=" followed by the compiled-in data source.
+// "Provider=SQLOLEDB.1;...;Data Source=" followed by the configured data source.
 QString companyConnectionString(const QString &dataSource = configuredDataSource());
 
 // Start-up step: login prompt off, disconnect if connected, set the connection string.

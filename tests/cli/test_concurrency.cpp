@@ -119,7 +119,7 @@ protected:
             return;
         QTemporaryDir single;
         QFile::copy(demo, QDir(single.path()).filePath(QStringLiteral("QVT.sqlite")));
-        const Outcome o = Program(BATCH_EMBEDDED, single.path()).run(Period);
+        const Outcome o = Program(Embedded, single.path()).run(Period);
         if (o.status == 0 && o.lines.size() == 12)
             s_single =
                 new Tables(tables(QDir(single.path()).filePath(QStringLiteral("QVT.sqlite"))));
@@ -159,7 +159,7 @@ Tables *Concurrency::s_single = nullptr;
 
 TEST_F(Concurrency, RunsStartedTogetherLeaveTheTablesOfASingleRun)
 {
-    const Program program(BATCH_EMBEDDED, dir.path());
+    const Program program(Embedded, dir.path());
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     SCOPED_TRACE("random seed " + std::to_string(seed));
@@ -204,7 +204,7 @@ TEST_F(Concurrency, RunsStartedTogetherLeaveTheTablesOfASingleRun)
 // run takes it over at once and totals everything exactly once.
 TEST_F(Concurrency, RunKilledHoldingTheLockLeavesNothingBehind)
 {
-    const Program program(BATCH_EMBEDDED, dir.path());
+    const Program program(Embedded, dir.path());
     int killed = 0;
     for (int attempt = 0; attempt < 20 && killed == 0; ++attempt) {
         freshDatabase();
@@ -234,7 +234,7 @@ TEST_F(Concurrency, RunKilledHoldingTheLockLeavesNothingBehind)
 TEST_F(Concurrency, BusyRunNamesTheHolderAndChangesNothing)
 {
     freshDatabase();
-    const Program impatient(BATCH_SHORT_WAIT, dir.path());
+    const Program impatient(ShortWait, dir.path());
     const auto digest = [this] {
         QFile file(database);
         return file.open(QIODevice::ReadOnly)
@@ -279,7 +279,7 @@ TEST_F(Concurrency, StaleLockFileOfAnotherUserIsTakenOver)
     if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         GTEST_SKIP() << "needs root and setpriv (util-linux) to run as another user";
     freshDatabase();
-    const Program program(BATCH_EMBEDDED, dir.path());
+    const Program program(Embedded, dir.path());
     const QStringList asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(database).constData(), 0666), 0);

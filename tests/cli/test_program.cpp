@@ -82,7 +82,7 @@ TEST(Program, FullRunEmptiesTheTablesAndDoesEveryBatch)
 {
     TestDatabase db;
     fill(db);
-    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+    const Outcome o = Program(Embedded, directoryOf(db)).run(wholePeriod());
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(o.err, QString());
     EXPECT_EQ(withoutTimes(o.lines),
@@ -122,7 +122,7 @@ TEST(Program, FailingBatchesAreReportedWithTheDatabasesMessage)
     TestDatabase db;
     fill(db);
     db.exec(QStringLiteral("DROP TABLE COPTG"));
-    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+    const Outcome o = Program(Embedded, directoryOf(db)).run(wholePeriod());
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(
         withoutTimes(o.lines),
@@ -146,7 +146,7 @@ TEST(Program, ProposedPeriodOfTheDay)
         "INSERT INTO COPTC (TC001,TC003,TC006,TC009,TC027,TC029,TC030,TC031) VALUES "
         "('3221','20261201','S01',1,'Y',1,0,1), ('3221','20261208','S02',1,'Y',1,0,1);"));
     const Outcome o =
-        Program(BATCH_EMBEDDED, directoryOf(db))
+        Program(Embedded, directoryOf(db))
             .run({}, {QStringLiteral("faketime"), QStringLiteral("2026-12-08 10:00:00")});
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     // Week 49 (29 Nov - 5 Dec) holds the first order only; December and 2026 both.
@@ -163,7 +163,7 @@ TEST(Program, CannotStart)
 {
     {
         QTemporaryDir dir;
-        const Outcome o = Program(BATCH_EMBEDDED, dir.path()).run({});
+        const Outcome o = Program(Embedded, dir.path()).run({});
         EXPECT_EQ(o.status, 2);
         EXPECT_TRUE(o.lines.isEmpty());
         EXPECT_EQ(o.err,
@@ -176,7 +176,7 @@ TEST(Program, CannotStart)
         TestDatabase db;
         fill(db);
         db.exec(QStringLiteral("DELETE FROM FCMSDT"));
-        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        const Outcome o = Program(Embedded, directoryOf(db)).run(wholePeriod());
         EXPECT_EQ(o.status, 2);
         EXPECT_TRUE(o.lines.isEmpty());
         EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: Invalid variant type conversion\n"));
@@ -189,7 +189,7 @@ TEST(Program, CannotStart)
         fill(db);
         db.exec(QStringLiteral("CREATE TRIGGER keep_xy BEFORE DELETE ON FADMXY "
                                "BEGIN SELECT RAISE(ABORT, 'FADMXY is locked'); END"));
-        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        const Outcome o = Program(Embedded, directoryOf(db)).run(wholePeriod());
         EXPECT_EQ(o.status, 2);
         EXPECT_TRUE(o.lines.isEmpty());
         EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the summary tables were not emptied: "
@@ -201,7 +201,7 @@ TEST(Program, CannotStart)
         TestDatabase db;
         fill(db);
         db.exec(QStringLiteral("DROP TABLE FADMXY; CREATE TABLE FADMXY (COMPANY, XY000, XY001)"));
-        const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db)).run(wholePeriod());
+        const Outcome o = Program(Embedded, directoryOf(db)).run(wholePeriod());
         EXPECT_EQ(o.status, 2);
         EXPECT_TRUE(o.lines.isEmpty());
         EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the completion check failed, the run "
@@ -216,7 +216,7 @@ TEST(Program, LogAppendsEachRunAndNeverFailsIt)
 {
     TestDatabase db;
     fill(db);
-    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const Program program(Embedded, directoryOf(db));
     const QString log = QDir(directoryOf(db)).filePath(QStringLiteral("logs/batch.log"));
     // A path below a file: no folder can be made there, not even by root.
     const QString unwritable = db.path() + QStringLiteral("/batch.log");
@@ -253,7 +253,7 @@ TEST(Program, LogAppendsEachRunAndNeverFailsIt)
 TEST(Program, UnreachableSqlServerCannotStart)
 {
     QTemporaryDir dir;
-    const Outcome o = Program(BATCH_SQLSERVER, dir.path()).run(wholePeriod());
+    const Outcome o = Program(SqlServerNobodyListens, dir.path()).run(wholePeriod());
     EXPECT_EQ(o.status, 2);
     EXPECT_TRUE(o.lines.isEmpty());
     EXPECT_TRUE(o.err.startsWith(QLatin1String("salestotals-batch: "))) << o.err.toStdString();
@@ -269,8 +269,8 @@ TEST(Program, BadOptionsAreUsageErrors)
     fill(db);
     const QByteArray before = digest(db.path());
     QTemporaryDir empty;
-    const Program withDatabase(BATCH_EMBEDDED, directoryOf(db));
-    const Program withoutDatabase(BATCH_EMBEDDED, empty.path());
+    const Program withDatabase(Embedded, directoryOf(db));
+    const Program withoutDatabase(Embedded, empty.path());
     const QList<QStringList> bad{
         {"--year", "24"}, {"--month", "13"}, {"--week", "0"}, {"--week", "54"},
         {"--year"},       {"--verbose"},     {"2024"},        {"--dry-run", "--month", "May"},
@@ -300,7 +300,7 @@ TEST(Program, BadOptionsAreUsageErrors)
 // unreachable.
 TEST(Program, DryRunPrintsTheExactStatementsWithoutADatabase)
 {
-    for (const char *built : {BATCH_EMBEDDED, BATCH_SQLSERVER}) {
+    for (const char *built : {Embedded, SqlServerNobodyListens}) {
         QTemporaryDir dir;
         const Outcome o = Program(built, dir.path())
                               .run({"--dry-run", "--year", "2024", "--month", "5", "--week", "20"});
@@ -325,8 +325,8 @@ TEST(Program, DryRunReadsOnlyTodaysWeekAndChangesNothing)
     TestDatabase db;
     fill(db);
     const QByteArray before = digest(db.path());
-    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db))
-                          .run({"--dry-run", "--year", "2024", "--month", "5"});
+    const Outcome o =
+        Program(Embedded, directoryOf(db)).run({"--dry-run", "--year", "2024", "--month", "5"});
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     ASSERT_EQ(o.lines.size(), 1 + 12 * 4);
     // Calendar week 50 today: last week, 49, as proposed.
@@ -344,7 +344,7 @@ TEST(Program, LogPathOutsideAsciiIsTakenWhole)
 {
     TestDatabase db;
     fill(db);
-    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const Program program(Embedded, directoryOf(db));
     const QString log = QDir(directoryOf(db)).filePath(QString::fromUtf8("報表 日誌/週報 ü–ß.log"));
     const bool localeSet = qEnvironmentVariableIsSet("LC_ALL");
     const QByteArray locale = qgetenv("LC_ALL");

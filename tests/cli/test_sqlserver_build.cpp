@@ -1,10 +1,31 @@
-// Built as for a SQL Server host: erp01 on port 14330 through FreeTDS.
+// Configured for a SQL Server host: erp01 on port 14330 through FreeTDS.
 #include "dm/connection.h"
 #include "dm/fdm.h"
+#include "dm/settings.h"
 
 #include <gtest/gtest.h>
 
-TEST(SqlServerBuild, ConnectsToTheConfiguredServerWithIntegratedSecurity)
+namespace {
+
+class SqlServerBuild : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dm::Settings s;
+        s.set(QStringLiteral("backend"), QStringLiteral("sqlserver"), QStringLiteral("test"));
+        s.set(QStringLiteral("server"), QStringLiteral("erp01,14330"), QStringLiteral("test"));
+        s.set(QStringLiteral("odbc_driver"), QStringLiteral("FreeTDS"), QStringLiteral("test"));
+        s.set(QStringLiteral("odbc_options"), QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"),
+              QStringLiteral("test"));
+        dm::useSettings(s);
+    }
+    void TearDown() override { dm::useSettings(dm::Settings()); }
+};
+
+} // namespace
+
+TEST_F(SqlServerBuild, ConnectsToTheConfiguredServerWithIntegratedSecurity)
 {
     EXPECT_EQ(dm::configuredBackend(), dm::Backend::SqlServer);
     EXPECT_EQ(dm::configuredDataSource(), QStringLiteral("erp01,14330"));
@@ -28,9 +49,9 @@ TEST(SqlServerBuild, ConnectsToTheConfiguredServerWithIntegratedSecurity)
                   "DRIVER={FreeTDS};SERVER=erp01;PORT=14330;DATABASE=QVT;Trusted_Connection=Yes"));
 }
 
-// Unset, the options follow the driver; given, they come through the build unchanged and
-// end the connection string, where the driver takes them.
-TEST(SqlServerBuild, DriverOptionsFollowTheDriverAndEndTheConnectString)
+// Given, the options come through unchanged and end the connection string, where the driver
+// takes them.
+TEST_F(SqlServerBuild, DriverOptionsFollowTheDriverAndEndTheConnectString)
 {
     EXPECT_EQ(dm::configuredOdbcOptions(), QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8"));
     const QString options = QStringLiteral(";Encrypt=yes;ServerSPN={MSSQLSvc/erp01.corp:1433};");

@@ -60,7 +60,7 @@ protected:
         tool.start(QStringLiteral(DEMO_DB_TOOL), {demo});
         if (!tool.waitForFinished(120000) || tool.exitCode() != 0)
             return;
-        s_ran = Program(BATCH_EMBEDDED, s_dir->path()).run(Period).status == 0;
+        s_ran = Program(Embedded, s_dir->path()).run(Period).status == 0;
     }
     static void TearDownTestSuite() { delete s_dir; }
 
@@ -98,8 +98,7 @@ protected:
 
     Outcome verify(const QStringList &more = {}) const
     {
-        Outcome o =
-            Program(BATCH_EMBEDDED, dir.path()).run(Period + QStringList{"--verify"} + more);
+        Outcome o = Program(Embedded, dir.path()).run(Period + QStringList{"--verify"} + more);
         // The time varies; the rest of the closing line is asserted.
         if (!o.lines.isEmpty())
             o.lines.last().remove(QRegularExpression(QStringLiteral(" \\d+ ms$")));
@@ -145,7 +144,7 @@ TEST_F(Verify, RunLockHeldIsBusy)
 {
     QLockFile held(dm::RunLock::lockFilePath(database));
     ASSERT_TRUE(held.tryLock(0));
-    const Outcome o = Program(BATCH_SHORT_WAIT, dir.path()).run(Period + QStringList{"--verify"});
+    const Outcome o = Program(ShortWait, dir.path()).run(Period + QStringList{"--verify"});
     EXPECT_EQ(o.status, 75);
     EXPECT_TRUE(o.lines.isEmpty()) << o.lines.join(u'\n').toStdString();
     EXPECT_TRUE(o.err.contains(QLatin1String("Another run holds the company database C_QVT")))

@@ -1,13 +1,16 @@
 #include "company_database.h"
 #include "recording_boxes.h"
 
+#include "dm/settings.h"
 #include "dm/shared_values.h"
 #include "gui/main_form.h"
 #include "gui/spin_edit.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -183,6 +186,30 @@ TEST_F(StartupTest, AMissingDatabaseFileStopsAtTheFirstStatement)
     EXPECT_EQ(CompanyCode, "C_QVT");
     EXPECT_EQ(TodayText, "20261208");
     EXPECT_EQ(CurWeek, 0);
+    expectDesignValues();
+}
+
+// The site configuration is wrong: its box names the place, the database is never opened, and
+// the window opens all the same.
+TEST_F(StartupTest, AWrongConfigurationStopsTheStartWithItsPlace)
+{
+    db.emplace();
+    db->addCalendar(2025, 2027);
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("salestotals.conf")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("backend = embedded\nbackend = sqlserver\n");
+    config.close();
+    qputenv("SALESTOTALS_CONFIG", config.fileName().toLocal8Bit());
+    EXPECT_FALSE(dm::loadSettings());
+    qunsetenv("SALESTOTALS_CONFIG");
+    start(QDate(2026, 12, 8));
+    dm::useSettings(dm::Settings());
+    EXPECT_EQ(boxes.shown,
+              QStringList("error:" + config.fileName() +
+                          QStringLiteral(":2: 'backend' is given twice (first on line 1)")));
+    EXPECT_EQ(CurWeek, 0);
+    EXPECT_FALSE(dm::FDM->PUB_DB.connected());
     expectDesignValues();
 }
 

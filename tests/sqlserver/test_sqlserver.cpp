@@ -7,11 +7,13 @@
 #include "dm/fdm.h"
 #include "dm/query.h"
 #include "dm/run_lock.h"
+#include "dm/settings.h"
 #include "dm/shared_values.h"
 #include "fakes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -103,11 +106,21 @@ private:
     QString m_failure;
 };
 
+// The settings of these cases: FreeTDS, with options that name the test as the application.
 class SqlServer : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
+        dm::Settings s;
+        const QString origin = QStringLiteral("test");
+        s.set(QStringLiteral("backend"), QStringLiteral("sqlserver"), origin);
+        s.set(QStringLiteral("server"), QStringLiteral("127.0.0.1,1"), origin);
+        s.set(QStringLiteral("odbc_driver"), QStringLiteral("FreeTDS"), origin);
+        s.set(QStringLiteral("odbc_options"),
+              QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;APP=salestotals-sqlserver-test"),
+              origin);
+        dm::useSettings(s);
         if (!freeTdsInstalled())
             GTEST_SKIP() << "the ODBC driver " << dm::configuredOdbcDriver().toStdString()
                          << " is not installed (odbcinst -q -d)";
@@ -404,8 +417,8 @@ TEST_F(SqlServer, VerifyRecomputesOnTheServerAndReportsTheDrift)
         EXPECT_TRUE(r[QLatin1String("inserts")].toArray().isEmpty());
 }
 
-// Week numbers count from Sunday whatever the login's language; the compiled-in options
-// reach the driver (the test build names its application in them).
+// Week numbers count from Sunday whatever the login's language; the configured options
+// reach the driver (the test's name their application).
 TEST_F(SqlServer, SessionCountsWeeksFromSundayAndUsesTheOptions)
 {
     StandIn server(QStringLiteral("items"));
@@ -516,10 +529,25 @@ protected:
         std::string text() const { return (out + err).toStdString(); }
     };
 
-    // The keytab comes as the service's drop-in gives it (KRB5_CLIENT_KTNAME), the ticket
-    // cache is the run's own; nothing of the machine's Kerberos or FreeTDS set-up is read.
-    Run run(const char *program, const QString &clientKeytab, const QString &freetdsConf = {})
+    // How the program is given its configuration: each way a site or a test has.
+    enum Configured { ByOption, ByEnvironment, BySiteFile };
+
+    // The one built salestotals-batch, configured for localhost on the stand-in's port, with
+    // the options an encrypting site adds when freetds.conf is given. The keytab comes as the
+    // services' environment file gives it (KRB5_CLIENT_KTNAME), the ticket cache is the run's
+    // own; nothing of the machine's Kerberos or FreeTDS set-up is read.
+    Run run(Configured how, const QString &clientKeytab, const QString &freetdsConf = {})
     {
+        QString config = QStringLiteral("backend = sqlserver\nserver = localhost,%1\n"
+                                        "odbc_driver = FreeTDS\n")
+                             .arg(SITE_PORT);
+        if (!freetdsConf.isEmpty())
+            config += QStringLiteral(
+                "odbc_options = TDS_Version=7.4;ClientCharset=UTF-8;Servername=localhost\n");
+        QFile file(path("site.conf"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0)
+            ADD_FAILURE() << "cannot write " << path("site.conf").toStdString();
+        file.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString &key : env.keys())
             if (key.startsWith(QLatin1String("KRB5")) || key.startsWith(QLatin1String("TDS")) ||
@@ -535,9 +563,17 @@ protected:
             env.insert(QStringLiteral("FREETDSCONF"), freetdsConf);
         if (!m_odbcSysIni.isEmpty())
             env.insert(QStringLiteral("ODBCSYSINI"), m_odbcSysIni);
+        env.remove(QStringLiteral("SALESTOTALS_CONFIG"));
+        QStringList command{QStringLiteral(BATCH_PROGRAM)};
+        if (how == ByOption)
+            command << QStringLiteral("--config") << file.fileName();
+        else if (how == ByEnvironment)
+            env.insert(QStringLiteral("SALESTOTALS_CONFIG"), file.fileName());
+        else
+            command = siteFileCommand(file.fileName()) + command;
         QProcess batch;
         batch.setProcessEnvironment(env);
-        batch.start(QLatin1String(program), {});
+        batch.start(command.first(), command.mid(1));
         Run result;
         if (!batch.waitForFinished(40000))
             return result;
@@ -545,6 +581,27 @@ protected:
         result.out = QString::fromLocal8Bit(batch.readAllStandardOutput());
         result.err = QString::fromLocal8Bit(batch.readAllStandardError());
         return result;
+    }
+
+    // The program in a mount namespace of its own, where the site configuration's folder is
+    // an empty file system holding `file` alone: the machine's own is neither read nor changed.
+    static QStringList siteFileCommand(const QString &file)
+    {
+        const QString site = QStringLiteral(SITE_CONFIG);
+        const QString folder = QFileInfo(site).absolutePath();
+        const QString script = QStringLiteral(
+            "made=; [ -d \"$1\" ] || { mkdir \"$1\" && made=1; }; "
+            "mount -t tmpfs -o mode=0755 none \"$1\" && cp \"$3\" \"$2\" && \"$4\"; st=$?; "
+            "umount \"$1\" 2>/dev/null; [ -z \"$made\" ] || rmdir \"$1\"; exit $st");
+        return {QStringLiteral("unshare"),
+                QStringLiteral("--mount"),
+                QStringLiteral("sh"),
+                QStringLiteral("-c"),
+                script,
+                QStringLiteral("sh"),
+                folder,
+                site,
+                file};
     }
 
     QString kdcLog() const
@@ -573,7 +630,7 @@ protected:
 TEST_F(SiteLogin, KeytabOfTheServiceDropInGivesTheTicketForTheTwelveBatches)
 {
     start(QStringLiteral("items"));
-    const Run r = run(BATCH_SITE, path("client.keytab"));
+    const Run r = run(ByOption, path("client.keytab"));
     EXPECT_EQ(r.status, 0) << r.text();
     EXPECT_EQ(r.done(), 12) << r.text();
     const QList<QJsonObject> logins = m_server->events(QStringLiteral("login"));
@@ -588,7 +645,7 @@ TEST_F(SiteLogin, KeytabOfTheServiceDropInGivesTheTicketForTheTwelveBatches)
 TEST_F(SiteLogin, WithoutATicketTheRunCannotStartAndNamesTheService)
 {
     start(QStringLiteral("items"));
-    const Run r = run(BATCH_SITE, path("no-such.keytab"));
+    const Run r = run(ByEnvironment, path("no-such.keytab"));
     EXPECT_EQ(r.status, 2) << r.text();
     EXPECT_EQ(r.done(), 0);
     EXPECT_TRUE(r.err.contains(QStringLiteral("Kerberos was asked for the service %1.").arg(spn())))
@@ -601,7 +658,7 @@ TEST_F(SiteLogin, ServiceUnknownToTheKdcIsNamedInTheHint)
 {
     start(QStringLiteral("items"),
           {QStringLiteral("--service"), QStringLiteral("MSSQLSvc/erp-db.salestotals.test:1433")});
-    const Run r = run(BATCH_SITE, path("client.keytab"));
+    const Run r = run(ByEnvironment, path("client.keytab"));
     EXPECT_EQ(r.status, 2) << r.text();
     const QString log = kdcLog();
     EXPECT_TRUE(log.contains(QLatin1String("Server not found in Kerberos database")) &&
@@ -616,7 +673,7 @@ TEST_F(SiteLogin, ServiceUnknownToTheKdcIsNamedInTheHint)
 TEST_F(SiteLogin, EncryptedSessionChecksTheCertificateWithTheSitesCaFile)
 {
     start(QStringLiteral("items"), {QStringLiteral("--tls"), m_dir.path()});
-    const Run r = run(BATCH_SITE_TLS, path("client.keytab"), encryptingConf());
+    const Run r = run(ByEnvironment, path("client.keytab"), encryptingConf());
     EXPECT_EQ(r.status, 0) << r.text();
     EXPECT_EQ(r.done(), 12) << r.text();
     const QList<QJsonObject> logins = m_server->events(QStringLiteral("login"));
@@ -633,7 +690,7 @@ TEST_F(SiteLogin, CertificateTheCaDidNotSignIsRefusedBeforeTheLogin)
 {
     start(QStringLiteral("items"),
           {QStringLiteral("--tls"), m_dir.path(), QStringLiteral("--impostor")});
-    const Run r = run(BATCH_SITE_TLS, path("client.keytab"), encryptingConf());
+    const Run r = run(ByOption, path("client.keytab"), encryptingConf());
     EXPECT_EQ(r.status, 2) << r.text();
     EXPECT_TRUE(r.err.contains(QLatin1String("certificate"))) << r.text();
     // The handshake began and ended there: no login reached the impostor.
@@ -656,18 +713,21 @@ TEST_F(SiteLogin, CommitWithAMessageIsADoneBatch)
     ini.close();
     m_odbcSysIni = m_dir.path();
     start(QStringLiteral("commit-info"));
-    const Run r = run(BATCH_SITE, path("client.keytab"));
+    const Run r = run(ByOption, path("client.keytab"));
     EXPECT_EQ(r.status, 0) << r.text();
     EXPECT_EQ(r.done(), 12) << r.text();
     EXPECT_FALSE(r.out.contains(QLatin1String("failed"))) << r.text();
 #endif
 }
 
-// The server ends the first batch's transaction: one line says so, nothing else does.
+// The server ends the first batch's transaction: one line says so, nothing else does. The
+// program reads its settings from the site configuration here.
 TEST_F(SiteLogin, FailedBatchIsReportedOnce)
 {
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        GTEST_SKIP() << "the site configuration is put in place as root, with unshare";
     start(QStringLiteral("rollback"));
-    const Run r = run(BATCH_SITE, path("client.keytab"));
+    const Run r = run(BySiteFile, path("client.keytab"));
     EXPECT_EQ(r.status, 1) << r.text();
     EXPECT_EQ(r.out.count(QLatin1String("failed:")), 1) << r.text();
     EXPECT_TRUE(r.out.contains(QLatin1String("W101 failed: "))) << r.text();
