@@ -424,8 +424,7 @@ Options parseArguments(const QStringList &arguments)
 QString usageText(const QString &program)
 {
     return QStringLiteral(
-               "Usage: %1 [--year YYYY] [--month M] [--week W] [--dry-run | --verify]\n"
-               "          [--log FILE] [--wait SECONDS] [--config FILE]\n"
+               "Usage: %1 [--year YYYY] [--month M] [--week W] [OPTION]...\n"
                "  or:  %1 --show-config [--config FILE]\n"
                "  or:  %1 --help\n"
                "\n"

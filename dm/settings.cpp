@@ -34,9 +34,9 @@ void noConnectionKeys(const QString &value)
 
 void wholeSeconds(const QString &value)
 {
-    const bool digits = !value.isEmpty() && value.size() <= 6 &&
-                        std::all_of(value.begin(), value.end(),
-                                    [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const bool digits =
+        !value.isEmpty() && value.size() <= 6 &&
+        std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (!digits)
         throw Error(
             QStringLiteral("'%1' is not a whole number of seconds (0 to 999999)").arg(value));
@@ -56,20 +56,28 @@ const QList<KeyDef> &keyDefs()
         const bool sqlServer = QLatin1String(SALESTOTALS_DATABASE) == QLatin1String("sqlserver");
         const QString source = QStringLiteral(SALESTOTALS_DATA_SOURCE);
         QList<KeyDef> d;
-        d.append({"backend", QStringLiteral(SALESTOTALS_DATABASE), [](const QString &v) {
-                      if (v != QLatin1String("embedded") && v != QLatin1String("sqlserver"))
-                          throw Error(QStringLiteral("unknown backend '%1' (embedded or sqlserver)")
+        d.append(
+            {"backend", QStringLiteral(SALESTOTALS_DATABASE), [](const QString &v) {
+                 if (v != QLatin1String("embedded") && v != QLatin1String("sqlserver"))
+                     throw Error(
+                         QStringLiteral("unknown backend '%1' (embedded or sqlserver)").arg(v));
+             }});
+        d.append({"server", sqlServer ? source : QString(), [](const QString &v) {
+                      noConnectionKeys(v);
+                      // Most likely a comment after the value, which the file does not know.
+                      if (v.contains(u' ') || v.contains(u'\t') || v.contains(u'#'))
+                          throw Error(QStringLiteral("'%1' is no host name (comments go on lines "
+                                                     "of their own)")
                                           .arg(v));
                   }});
-        d.append({"server", sqlServer ? source : QString(), noConnectionKeys});
         d.append({"database_file", sqlServer ? QStringLiteral("QVT.sqlite") : source,
                   [](const QString &v) {
                       if (v.contains(u';'))
                           throw Error(QStringLiteral("a database file name may not hold ';'"));
                   }});
         d.append({"odbc_driver", QStringLiteral(SALESTOTALS_ODBC_DRIVER), noConnectionKeys});
-        d.append({"odbc_options", QStringLiteral(SALESTOTALS_ODBC_OPTIONS),
-                  [](const QString &) {}});
+        d.append(
+            {"odbc_options", QStringLiteral(SALESTOTALS_ODBC_OPTIONS), [](const QString &) {}});
         d.append({"run_lock_wait", QStringLiteral(SALESTOTALS_RUN_LOCK_WAIT), wholeSeconds});
         return d;
     }();
@@ -109,8 +117,8 @@ void checkTrusted(const QString &path)
         if (::stat(QFile::encodeName(p).constData(), &st) != 0)
             return; // reading it reports the failure
         const bool isFolder = p == folder;
-        const QString what = isFolder ? QStringLiteral("its folder %1").arg(p)
-                                      : QStringLiteral("the file");
+        const QString what =
+            isFolder ? QStringLiteral("its folder %1").arg(p) : QStringLiteral("the file");
         if (st.st_uid != 0 && st.st_uid != ::geteuid())
             fail(path, QStringLiteral("not trusted: %1 belongs to user %2, neither root nor "
                                       "the user running this program")
@@ -330,11 +338,11 @@ const QString &loadError()
 
 QString describeSettings(const Settings &settings)
 {
-    QString text = settings.source.isEmpty()
-                       ? QStringLiteral("configuration: none (%1 does not exist)\n")
-                             .arg(QDir::toNativeSeparators(siteConfiguration()))
-                       : QStringLiteral("configuration: %1\n")
-                             .arg(QDir::toNativeSeparators(settings.source));
+    QString text =
+        settings.source.isEmpty()
+            ? QStringLiteral("configuration: none (%1 does not exist)\n")
+                  .arg(QDir::toNativeSeparators(siteConfiguration()))
+            : QStringLiteral("configuration: %1\n").arg(QDir::toNativeSeparators(settings.source));
     qsizetype width = 0;
     for (const Setting &s : settings.all())
         width = std::max(width, s.key.size() + 3 + s.value.size());
@@ -352,8 +360,8 @@ QString describeSettings(const Settings &settings)
                                            settings.value(QStringLiteral("odbc_options"))));
     else
         text += QStringLiteral("database file: %1\n")
-                    .arg(QDir::toNativeSeparators(embeddedDatabasePath(
-                        settings.value(QStringLiteral("database_file")))));
+                    .arg(QDir::toNativeSeparators(
+                        embeddedDatabasePath(settings.value(QStringLiteral("database_file")))));
     return text;
 }
 

@@ -9,3 +9,13 @@ foreach(unit salestotals-batch salestotals-batch-verify)
          FILES "${SALESTOTALS_UNITS_OUT}/${unit}.service"
                "${SALESTOTALS_PACKAGING_DIR}/${unit}.timer")
 endforeach()
+
+# The site configuration and the services' environment: conffiles under /etc for the
+# package's /usr, under the prefix for any other (a scratch install never touches /etc).
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(etc /etc/salestotals)
+else()
+    set(etc "${CMAKE_INSTALL_PREFIX}/etc/salestotals")
+endif()
+file(INSTALL DESTINATION "${etc}" TYPE FILE
+     FILES "${SALESTOTALS_SITE_CONFIG_OUT}" "${SALESTOTALS_PACKAGING_DIR}/environment")

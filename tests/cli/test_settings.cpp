@@ -45,10 +45,13 @@ TEST(Settings, EachWrongFileIsRefusedWithItsLine)
         {"backend = sqlserver\n", 1, "backend sqlserver needs a server, and it is empty"},
         {"run_lock_wait = 2.5\n", 1, "run_lock_wait: '2.5' is not a whole number of seconds"},
         {"\n\nserver erp01\n", 3, "not a 'key = value' line: 'server erp01'"},
-        {"server = erp\xff" "01\n", 1, "bytes that are not UTF-8"},
+        {"server = erp\xff"
+         "01\n",
+         1, "bytes that are not UTF-8"},
         {"server = erp01;UID=sa\n", 1, "holds ';', which would add keys to the connection string"},
         {"odbc_driver = {FreeTDS}\n", 1, "holds '{', which would add keys"},
         {"server = erp01=x\n", 1, "holds '=', which would add keys"},
+        {"server = erp01   # the ERP\n", 1, "'erp01   # the ERP' is no host name"},
     };
     QTemporaryDir dir;
     for (const auto &c : cases) {
@@ -99,7 +102,8 @@ TEST(Settings, ShowConfigSaysWhereEachSettingCameFrom)
     const QString given = write(dir.filePath(QStringLiteral("given.conf")),
                                 "# the test site\nbackend = sqlserver\nserver = erp01,14330\n"
                                 "run_lock_wait = 600\n");
-    const Outcome o = program.run({QStringLiteral("--show-config"), QStringLiteral("--config"), given});
+    const Outcome o =
+        program.run({QStringLiteral("--show-config"), QStringLiteral("--config"), given});
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_TRUE(o.err.isEmpty());
     const QString shown = o.lines.join(u'\n');
@@ -119,9 +123,9 @@ TEST(Settings, ShowConfigSaysWhereEachSettingCameFrom)
 
     const Outcome env = program.run({QStringLiteral("--show-config")});
     EXPECT_EQ(env.status, 0);
-    EXPECT_TRUE(env.lines.join(u'\n').contains(QRegularExpression(
-        QStringLiteral("server = from-the-environment +# %1:1\n")
-            .arg(QRegularExpression::escape(program.configPath())))))
+    EXPECT_TRUE(env.lines.join(u'\n').contains(
+        QRegularExpression(QStringLiteral("server = from-the-environment +# %1:1\n")
+                               .arg(QRegularExpression::escape(program.configPath())))))
         << env.lines.join(u'\n').toStdString();
     EXPECT_TRUE(env.lines.contains(QStringLiteral("database file: ") +
                                    QDir(dir.path()).filePath(QStringLiteral("QVT.sqlite"))))
