@@ -325,16 +325,31 @@ BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
     return compareBatch(batch.code, completions, recomputedTotals(connection, batch, v), stored);
 }
 
+namespace {
+
+// Where each statement sees the commits made before it, an ERP posting can make one read
+// miss or count twice a row it moves: a drift is called only when a second read sees it too.
+BatchVerdict verifyOnce(dm::Connection &connection, const BatchDef &batch,
+                        const PeriodSource &period, bool onePointInTime)
+{
+    const BatchVerdict first = verifyBatch(connection, batch, period);
+    if (first.status != Status::Differs || onePointInTime)
+        return first;
+    return verifyBatch(connection, batch, period);
+}
+
+} // namespace
+
 QVector<BatchVerdict> verifyBatches(dm::Connection &connection, const PeriodSource &period,
                                     dm::RunLock *lock)
 {
     QVector<BatchVerdict> verdicts;
-    connection.beginReadOnlyTrans();
+    const bool onePointInTime = connection.beginReadOnlyTrans();
     for (const BatchDef &batch : batchCatalogue()) {
         try {
             if (lock)
                 lock->keep();
-            verdicts << verifyBatch(connection, batch, period);
+            verdicts << verifyOnce(connection, batch, period, onePointInTime);
         } catch (const dm::RunBusy &) {
             connection.endReadOnlyTrans();
             throw;

@@ -57,10 +57,11 @@ BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
                          const PeriodSource &period);
 
 // Every batch of the catalogue, in the order of the run, inside one transaction that writes
-// nothing and is rolled back. With a run lock, keeps it before each batch (a session's lock
-// goes with a connection the server closed). A batch whose statements fail is Failed and the
-// others go on; the lock lost to another run throws dm::RunBusy, and a transaction that cannot
-// begin throws dm::Error.
+// nothing and is rolled back: under SQL Server's snapshot isolation where the database allows
+// it, else a batch that differs is read a second time before it is called a drift. With a run lock,
+// keeps it before each batch (a session's lock goes with a connection the server closed). A batch
+// whose statements fail is Failed and the others go on; the lock lost to another run throws
+// dm::RunBusy, and a transaction that cannot begin throws dm::Error.
 QVector<BatchVerdict> verifyBatches(dm::Connection &connection, const PeriodSource &period,
                                     dm::RunLock *lock = nullptr);
 

@@ -514,6 +514,10 @@ QString usageText(const QString &program)
                "  odbc_options   more \"Key=Value;...\" for the driver (default: FreeTDS's\n"
                "                 TDS_Version=7.4;ClientCharset=UTF-8, nothing for others)\n"
                "  run_lock_wait  seconds to wait for another run's lock (default 30)\n"
+               "  lock_timeout   SQL Server: seconds a statement waits for a row another\n"
+               "                 session locks; then its batch fails (default 60)\n"
+               "  query_timeout  SQL Server: seconds before a statement is cancelled\n"
+               "                 (default 1800; 0: never)\n"
                "A wrong line, an unknown or repeated key, or a file that others than its\n"
                "owner and root can write ends the program with status 2.\n")
         .arg(program, QDir::toNativeSeparators(dm::siteConfiguration()));

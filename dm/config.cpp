@@ -28,6 +28,16 @@ int configuredRunLockWait()
     return settings().seconds(QStringLiteral("run_lock_wait"));
 }
 
+int configuredLockTimeout()
+{
+    return settings().seconds(QStringLiteral("lock_timeout"));
+}
+
+int configuredQueryTimeout()
+{
+    return settings().seconds(QStringLiteral("query_timeout"));
+}
+
 QString configuredOdbcOptions()
 {
     return settings().value(QStringLiteral("odbc_options"));

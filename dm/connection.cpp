@@ -369,12 +369,14 @@ void openEmbedded(const QString &qtName, const QString &connectionString)
 }
 
 // DATEPART(week) follows the session's first day of the week, which follows the login's
-// language unless set. Closes the connection when it fails.
-void startSession(QSqlDatabase &db)
+// language unless set. A lock is waited for forever unless set. Closes the connection when
+// it fails.
+void startSession(QSqlDatabase &db, int lockTimeoutSeconds)
 {
     QSqlQuery setup(db);
     setup.setForwardOnly(true); // else the driver may wrap it in a server cursor
-    if (setup.exec(QStringLiteral("SET DATEFIRST 7")))
+    if (setup.exec(QStringLiteral("SET DATEFIRST 7; SET LOCK_TIMEOUT %1")
+                       .arg(qint64(lockTimeoutSeconds) * 1000)))
         return;
     const QString message = driverMessage(setup.lastError());
     setup.finish();
@@ -382,7 +384,8 @@ void startSession(QSqlDatabase &db)
     throw Error(message);
 }
 
-void openSqlServer(const QString &qtName, const QString &connectionString, int timeout)
+void openSqlServer(const QString &qtName, const QString &connectionString, int timeout,
+                   int lockTimeout)
 {
     QSqlDatabase db = registered(qtName, QStringLiteral("QODBC"));
     const QString options = configuredOdbcOptions();
@@ -395,7 +398,7 @@ void openSqlServer(const QString &qtName, const QString &connectionString, int t
             message += u'\n' + hint;
         throw Error(message);
     }
-    startSession(db);
+    startSession(db, lockTimeout);
 }
 
 } // namespace
@@ -407,8 +410,14 @@ void Connection::open()
     if (m_backend == Backend::Embedded)
         openEmbedded(m_qtName, m_connectionString);
     else
-        openSqlServer(m_qtName, m_connectionString, m_timeout);
+        openSqlServer(m_qtName, m_connectionString, m_timeout, m_lockTimeout);
     ++m_openings;
+}
+
+void Connection::closeIfLinkLost()
+{
+    if (m_backend == Backend::SqlServer && connected() && odbcLinkLost(database()))
+        close();
 }
 
 void Connection::close()
@@ -454,15 +463,49 @@ void Connection::beginTrans()
             error = driverMessage(db.lastError());
     }
     traceTransaction(TraceEntry::Begin, ok, error);
-    if (!ok)
+    if (!ok) {
+        closeIfLinkLost();
         throw Error(error);
+    }
 }
 
-void Connection::beginReadOnlyTrans()
+namespace {
+
+// Run outside a transaction: they apply to the transactions that follow.
+void setSession(const QSqlDatabase &db, const QString &statements)
+{
+    QSqlQuery set(db);
+    set.setForwardOnly(true);
+    if (!set.exec(statements))
+        throw Error(driverMessage(set.lastError()));
+}
+
+// sys.databases shows every login its own database.
+bool snapshotAllowed(const QSqlDatabase &db)
+{
+    QSqlQuery state(db);
+    state.setForwardOnly(true);
+    if (!state.exec(QStringLiteral("SELECT snapshot_isolation_state FROM sys.databases WHERE "
+                                   "database_id = DB_ID()")))
+        throw Error(driverMessage(state.lastError()));
+    return state.next() && state.value(0).toInt() == 1;
+}
+
+} // namespace
+
+bool Connection::beginReadOnlyTrans()
 {
     if (m_backend == Backend::SqlServer) {
+        open();
+        // Under READ COMMITTED a scan sees the ERP's commits as they land, and can miss or
+        // read twice a row whose key moves meanwhile.
+        const bool snapshot = snapshotAllowed(database());
+        setSession(
+            database(),
+            QStringLiteral("SET DEADLOCK_PRIORITY LOW; SET TRANSACTION ISOLATION LEVEL %1")
+                .arg(snapshot ? QLatin1String("SNAPSHOT") : QLatin1String("READ COMMITTED")));
         beginTrans();
-        return;
+        return snapshot;
     }
     open();
     QSqlQuery begin(database());
@@ -474,13 +517,19 @@ void Connection::beginReadOnlyTrans()
         endReadOnlyTrans();
         throw Error(error);
     }
+    return true;
 }
 
 void Connection::endReadOnlyTrans()
 {
     rollbackTrans();
-    if (m_backend == Backend::Embedded && connected())
-        QSqlQuery(database()).exec(QStringLiteral("PRAGMA query_only = 0"));
+    if (!connected())
+        return;
+    QSqlQuery(database())
+        .exec(m_backend == Backend::Embedded
+                  ? QStringLiteral("PRAGMA query_only = 0")
+                  : QStringLiteral("SET DEADLOCK_PRIORITY NORMAL; SET "
+                                   "TRANSACTION ISOLATION LEVEL READ COMMITTED"));
 }
 
 void Connection::commitTrans()

@@ -44,6 +44,8 @@ void OpenCompanyConnection(const QString &dataSource)
     if (FDM->PUB_DB.connected())
         FDM->PUB_DB.close();
     FDM->PUB_DB.setBackend(configuredBackend());
+    FDM->PUB_DB.setLockTimeout(configuredLockTimeout());
+    FDM->PUB_DB.setQueryTimeout(configuredQueryTimeout());
     FDM->PUB_DB.setConnectionString(companyConnectionString(dataSource));
 }
 

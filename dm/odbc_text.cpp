@@ -93,14 +93,25 @@ QString connectionError(SQLHDBC connection)
 
 } // namespace
 
-bool odbcCommit(const QSqlDatabase &db, QString *error)
+namespace {
+
+SQLHDBC connectionOf(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (handle.metaType() != QMetaType::fromType<SQLHDBC>()) {
+    if (handle.metaType() != QMetaType::fromType<SQLHDBC>())
+        return nullptr;
+    return *static_cast<const SQLHDBC *>(handle.constData());
+}
+
+} // namespace
+
+bool odbcCommit(const QSqlDatabase &db, QString *error)
+{
+    const SQLHDBC connection = connectionOf(db);
+    if (!connection) {
         *error = QStringLiteral("The ODBC driver gives no connection handle");
         return false;
     }
-    const SQLHDBC connection = *static_cast<const SQLHDBC *>(handle.constData());
     if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection, SQL_COMMIT)) ||
         !SQL_SUCCEEDED(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
@@ -109,6 +120,25 @@ bool odbcCommit(const QSqlDatabase &db, QString *error)
         return false;
     }
     return true;
+}
+
+bool odbcLinkLost(const QSqlDatabase &db)
+{
+    const SQLHDBC connection = connectionOf(db);
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return connection &&
+           SQL_SUCCEEDED(SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead,
+                                           SQL_IS_UINTEGER, nullptr)) &&
+           dead == SQL_CD_TRUE;
+}
+
+void odbcSetQueryTimeout(const QSqlQuery &query, int seconds)
+{
+    const SQLHSTMT statement = statementOf(query);
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT,
+                                      reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)),
+                                      SQL_IS_UINTEGER)))
+        throw Error(statementError(statement));
 }
 
 } // namespace dm

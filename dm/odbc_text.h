@@ -23,4 +23,12 @@ namespace dm {
 // for the success it is. False with the driver's messages in *error.
 bool odbcCommit(const QSqlDatabase &db, QString *error);
 
+// Whether the driver reports the connection lost (SQL_ATTR_CONNECTION_DEAD): after a link
+// error (08S01), or a reconnect that failed. False when it cannot tell.
+bool odbcLinkLost(const QSqlDatabase &db);
+
+// The driver cancels the prepared statement after this many seconds (0: never) and fails it
+// with HYT00; the transaction stays open for the client to roll back. Throws dm::Error.
+void odbcSetQueryTimeout(const QSqlQuery &query, int seconds);
+
 } // namespace dm

@@ -167,6 +167,10 @@ void Query::run(bool withResult)
             query.setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!query.prepare(m_positional))
             throw Error(driverMessage(query.lastError()));
+        if (m_connection->backend() == Backend::SqlServer) {
+            const int limit = m_connection->queryTimeout();
+            odbcSetQueryTimeout(query, limit > 0 ? limit + m_extraTimeout : 0);
+        }
         for (const Parameter &param : std::as_const(m_params))
             query.addBindValue(bindable(param.value()));
         if (!query.exec())
@@ -184,6 +188,8 @@ void Query::run(bool withResult)
         }
     } catch (const Error &e) {
         close();
+        if (m_connection)
+            m_connection->closeIfLinkLost();
         if (traced) {
             entry.ok = false;
             entry.error = e.message();

@@ -47,6 +47,10 @@ public:
     // Decimals of SQL Server as their exact text instead of the nearest double.
     void setExactNumbers(bool on) { m_exactNumbers = on; }
 
+    // SQL Server: seconds this statement may take beyond the connection's query timeout,
+    // for one that waits a time of its own (a lock request).
+    void setExtraTimeout(int seconds) { m_extraTimeout = seconds; }
+
     bool prepared() const { return m_prepared; }
     void setPrepared(bool on) { m_prepared = on; }
 
@@ -75,6 +79,7 @@ private:
     QVector<Parameter> m_params;
     bool m_prepared = false;
     bool m_exactNumbers = false;
+    int m_extraTimeout = 0;
     bool m_active = false;
     QStringList m_columns;
     QVector<QVector<QVariant>> m_rows;

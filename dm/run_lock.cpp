@@ -60,11 +60,12 @@ QString busyMessage(const QString &company, const QString &holder, const QString
 // Runs "EXEC sp_getapplock" and returns its result: >= 0 granted, -1 timed out, -2 cancelled,
 // -3 deadlock victim, -999 refused. NOCOUNT keeps the statements before the SELECT from
 // answering first; it is switched back for the row counts of the batches. `before` runs
-// first, in the same request.
+// first, in the same request; the request waits up to waitSeconds beyond the query timeout.
 int applock(Connection &connection, const QString &resource, const char *owner, int waitSeconds,
             const QString &onGranted = {}, const QString &before = {})
 {
     Query query(&connection);
+    query.setExtraTimeout(waitSeconds);
     query.setSQL(QStringLiteral("SET NOCOUNT ON; DECLARE @result int; %5EXEC @result = "
                                 "sp_getapplock @Resource = N%1, @LockMode = 'Exclusive', "
                                 "@LockOwner = '%2', @LockTimeout = %3; %4SET NOCOUNT OFF; "
@@ -144,7 +145,17 @@ QString RunLock::lockFilePath(const QString &databaseFile)
 
 void RunLock::acquire()
 {
-    take(m_wait);
+    try {
+        take(m_wait);
+    } catch (const RunBusy &) {
+        throw;
+    } catch (const Error &) {
+        // A link that died since the last press fails its first request, which closed it:
+        // once more on a new session.
+        if (m_connection.backend() == Backend::Embedded || m_connection.connected())
+            throw;
+        take(m_wait);
+    }
 }
 
 void RunLock::keep()
@@ -157,6 +168,7 @@ void RunLock::keep()
             sessionHoldsLock())
             return;
         m_held = false;
+        // The session went with the link, its lock with it: a new one takes it again.
         take(-1);
     } catch (const RunBusy &) {
         throw;
@@ -166,14 +178,20 @@ void RunLock::keep()
     }
 }
 
-// A driver that reconnects a broken idle connection unseen (Microsoft's by default, or a
-// pool) hands over a new session: only the server knows the lock went with the old one.
+// Only the server knows whether the session still holds the lock: a pool may hand over
+// another session, and a link that died since fails here first.
 bool RunLock::sessionHoldsLock()
 {
     Query query(&m_connection);
     query.setSQL(QStringLiteral("SELECT APPLOCK_MODE('public', N%1, 'Session') AS mode")
                      .arg(quoted(resourceName("run", m_company))));
-    query.open();
+    try {
+        query.open();
+    } catch (const Error &) {
+        // Whatever broke the probe, a session that cannot answer it is of no use to the run.
+        m_connection.close();
+        return false;
+    }
     return query.fieldByName(QStringLiteral("mode")).asString().trimmed() ==
            QLatin1String("Exclusive");
 }
@@ -235,11 +253,17 @@ void RunLock::takeSession(int waitSeconds)
     for (QChar &c : holder)
         if (c.unicode() < 0x20 || c.unicode() > 0x7e)
             c = u'?';
-    const int result =
-        applock(m_connection, resourceName("run", m_company), "Session", std::max(waitSeconds, 0),
-                QStringLiteral("IF @result >= 0 BEGIN DECLARE @holder varbinary(128) = "
-                               "CAST(%1 AS varbinary(128)); SET CONTEXT_INFO @holder END;")
-                    .arg(quoted(holder.left(128))));
+    int result = 0;
+    try {
+        result = applock(m_connection, resourceName("run", m_company), "Session",
+                         std::max(waitSeconds, 0),
+                         QStringLiteral("IF @result >= 0 BEGIN DECLARE @holder varbinary(128) = "
+                                        "CAST(%1 AS varbinary(128)); SET CONTEXT_INFO @holder END;")
+                             .arg(quoted(holder.left(128))));
+    } catch (const Error &) {
+        m_connection.close(); // the next request starts on a new session
+        throw;
+    }
     if (result >= 0) {
         m_held = true;
         m_opening = m_connection.openings();
@@ -308,17 +332,31 @@ void RunLock::release()
     }
 }
 
+namespace {
+
+// Below any answer of sp_getapplock: the request was not made, @@TRANCOUNT was not 1.
+constexpr int NotOneTransaction = -1000;
+
+} // namespace
+
 void lockBatch(Connection &connection, const QString &company, int waitSeconds)
 {
     if (connection.backend() == Backend::Embedded)
         return;
     // Microsoft's drivers only set IMPLICIT_TRANSACTIONS, and EXEC opens no transaction: a
-    // SELECT from a table does. BEGIN TRANSACTION would open two there, and one commit would
-    // leave the batch uncommitted.
-    const int result =
-        applock(connection, resourceName("batch", company), "Transaction", waitSeconds, {},
-                QStringLiteral("IF @@TRANCOUNT = 0 SELECT @result = COUNT(*) FROM "
-                               "FADMXY WHERE 1 = 0;"));
+    // SELECT that reads a table does, as documented (READPAST: past rows another run has
+    // just inserted). BEGIN TRANSACTION would open two there, and one commit would leave the
+    // batch uncommitted; a transaction's lock outside any is refused.
+    const int result = applock(
+        connection, resourceName("batch", company), "Transaction", waitSeconds, {},
+        QStringLiteral("IF @@TRANCOUNT = 0 SELECT TOP (1) @result = 0 FROM FADMXY WITH "
+                       "(READPAST); IF @@TRANCOUNT <> 1 SET @result = %1 - @@TRANCOUNT ELSE")
+            .arg(NotOneTransaction));
+    if (result <= NotOneTransaction)
+        throw Error(QStringLiteral("The batch's transaction was not open as the batch lock of %1 "
+                                   "needs it: @@TRANCOUNT was %2 before the lock, not 1")
+                        .arg(company)
+                        .arg(NotOneTransaction - result));
     if (result == -1)
         throw RunBusy(QStringLiteral("Another run kept the batches of %1 locked for %2 s. This "
                                      "run stops here; start it again when the other has ended")

@@ -29,7 +29,7 @@ public:
 // the batches of one press of OK, under one lock.
 // - SQL Server: an application lock owned by the session (sp_getapplock), named after the
 //   company; the server frees it when the connection ends, also when the process is killed,
-//   and a driver that reconnects unseen gives the run a new session without it.
+//   and a broken link leaves the run a new session without it.
 // - Embedded: a lock file beside the database file (QLockFile). A lock left by a process that
 //   no longer runs on this machine is taken over at once, also when another user's process
 //   left it and only its folder is writable.
@@ -41,13 +41,14 @@ public:
     RunLock(const RunLock &) = delete;
     RunLock &operator=(const RunLock &) = delete;
 
-    // Opens the connection if closed, then waits up to the wait for the lock. Throws RunBusy
+    // Opens the connection if closed, then waits up to the wait for the lock; a request that
+    // fails (a link that died while idle) is made once more on a new session. Throws RunBusy
     // when another run still holds it (or the server cancelled the request), dm::Error when
     // the database cannot be reached or the lock file cannot be taken over.
     void acquire();
     // Before each batch: asks the server whether this session still holds the lock (the
-    // connection may have been closed, or replaced by the driver); takes it again without
-    // waiting when not. Throws RunBusy, or RunLockError.
+    // connection may have been closed; a probe that fails closes it); takes it again without
+    // waiting, on a new session if need be, when not. Throws RunBusy, or RunLockError.
     void keep();
     void release(); // never throws
 
@@ -71,9 +72,10 @@ private:
 // Inside a batch's transaction (or the start-up's emptying), before it reads: no other run's
 // batch or emptying on the company database passes this point until this transaction ends.
 // SQL Server: an application lock owned by the transaction, asked for after a statement that
-// opens the transaction where the driver only asked for implicit transactions; the embedded
-// database's transaction holds the write lock from its begin, so nothing is sent. Throws
-// RunBusy when the lock stays held for the wait, dm::Error when it is refused.
+// opens the transaction where the driver only asked for implicit transactions, and only
+// inside exactly one; the embedded database's transaction holds the write lock from its
+// begin, so nothing is sent. Throws RunBusy when the lock stays held for the wait, dm::Error
+// when it is refused or @@TRANCOUNT is not 1.
 void lockBatch(Connection &connection, const QString &company,
                int waitSeconds = configuredRunLockWait());
 

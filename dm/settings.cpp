@@ -79,6 +79,12 @@ const QList<KeyDef> &keyDefs()
         d.append(
             {"odbc_options", QStringLiteral(SALESTOTALS_ODBC_OPTIONS), [](const QString &) {}});
         d.append({"run_lock_wait", QStringLiteral(SALESTOTALS_RUN_LOCK_WAIT), wholeSeconds});
+        // An ERP posting holds its rows for seconds; a lock held for a minute is a session left
+        // open, and waiting on for it would keep every other run out behind this one's lock.
+        d.append({"lock_timeout", QStringLiteral("60"), wholeSeconds});
+        // A safety net only: a year's batch at a large site takes minutes; a statement still
+        // going after half an hour waits for something no lock timeout ends.
+        d.append({"query_timeout", QStringLiteral("1800"), wholeSeconds});
         return d;
     }();
     return defs;

@@ -55,8 +55,16 @@ LIVE = set()
 WORDS = re.compile(r"set implicit_transactions (on|off)|if @@trancount > 0 (commit|rollback)"
                    r"(?: tran(?:saction)?)?|\bbegin tran(?:saction)?\b|\b(commit|rollback)"
                    r"(?: tran(?:saction)?)?\b|\bsp_getapplock\b|\bsp_releaseapplock\b|"
-                   r"\bapplock_mode\b|\b(?:alter|create|delete|drop|fetch|grant|insert|open|"
+                   r"\bapplock_mode\b|set lock_timeout (-?\d+)|set transaction isolation level "
+                   r"(snapshot|read committed)|if @@trancount <> 1 set @result = (-\d+) - "
+                   r"@@trancount else|\b(?:alter|create|delete|drop|fetch|grant|insert|open|"
                    r"revoke|select|truncate|update)\b")
+# A SELECT opens an implicit transaction only when it reads a table. The documentation says
+# nothing of one whose WHERE is always false: taken as opening none, so that nothing relies on it.
+READS_TABLE = re.compile(r"[^;]*?\bfrom (?!\()(?![^;]*\bwhere 1 = 0\b)")
+# Script 'locked': another session keeps source rows of COPTC locked until a reader gives up.
+ROWS_LOCKED = [SCRIPT == 'locked']
+MESSAGE_1222 = 'Lock request time out period exceeded.'
 
 
 def log(**event):
@@ -97,11 +105,22 @@ def error(number, text, severity=16):
     return b'\xaa' + struct.pack('<H', len(body)) + body
 
 
-def info(text):
-    """A message of severity 0, as a trigger's PRINT sends it."""
-    body = struct.pack('<iBB', 50000, 1, 0) + us_varchar(text) + b_varchar('standin') + \
+def info(text, number=50000, severity=0):
+    """An informational message: severity 0 as a trigger's PRINT sends it, or up to 10."""
+    body = struct.pack('<iBB', number, 1, severity) + us_varchar(text) + b_varchar('standin') + \
         b_varchar('') + struct.pack('<i', 1)
     return b'\xab' + struct.pack('<H', len(body)) + body
+
+
+def lock_stream(result):
+    """The lock request's answer as a server sends it under NOCOUNT: a DONE for its statements
+    before the EXEC, the procedure's DONEINPROCs, its RETURNSTATUS and DONEPROC, a message of
+    severity 10, then the SELECT's rows."""
+    more = struct.pack('<HHQ', 0x01, 0xC1, 0)
+    return b'\xfd' + more + b'\xff' + more + b'\xff' + more + b'\x79' + \
+        struct.pack('<i', result) + b'\xfe' + more + \
+        info('Lock request answered.', 50001, 10) + \
+        result_set([('result', None)], [[result]], LATIN_COLLATION)
 
 
 def prelogin_option(payload, wanted):
@@ -138,6 +157,7 @@ class Session:
         self.sock = sock
         self.tran = 0  # transaction descriptor, 0 when none
         self.trancount = 0  # @@TRANCOUNT
+        self.lock_timeout, self.isolation = -1, 'read committed'  # the server's defaults
         self.implicit = False  # SET IMPLICIT_TRANSACTIONS
         self.pending, self.deletes = [], []  # rows inserted, tables emptied: not committed
         self.next_tran = 1
@@ -334,7 +354,7 @@ class Session:
             word = m.group(0)
             if word.startswith('set implicit'):
                 self.implicit = m.group(1) == 'on'
-            elif word.startswith('if @@trancount'):
+            elif m.group(2):
                 if self.trancount:
                     self.end(m.group(2) == 'commit', 'statement')
             elif word.startswith('begin'):  # implicit mode opens its own one first
@@ -345,6 +365,7 @@ class Session:
                     return self.no_begin(m.group(3))
                 if m.group(3) == 'commit' and self.trancount > 1:
                     self.trancount -= 1
+                    log(event='nested-commit', session=self.session(), left=self.trancount)
                 else:
                     self.end(m.group(3) == 'commit', 'statement')
             elif word == 'sp_getapplock':
@@ -354,14 +375,25 @@ class Session:
             elif word == 'applock_mode':
                 return self.send(result_set([('mode', 32)], [[self.applock_mode(sql)]],
                                             LATIN_COLLATION))
-            elif self.implicit and not self.trancount:
+            elif m.group(4):
+                self.lock_timeout = int(m.group(4))
+            elif m.group(5):
+                self.isolation = m.group(5)
+            elif m.group(6):  # the batch lock is asked for in exactly one transaction
+                if self.trancount != 1:
+                    return self.answer(sql, lower, values, int(m.group(6)) - self.trancount)
+            elif self.implicit and not self.trancount and (
+                    word != 'select' or READS_TABLE.match(lower, m.end())):
                 self.tran, self.trancount = self.new_tran(), 1
         self.answer(sql, lower, values, result)
 
     def answer(self, sql, lower, values, result):
         if result is not None:
-            self.send(result_set([('result', None)], [[result]], LATIN_COLLATION))
-        elif SCRIPT == 'verify' and verify_answer(self, sql, lower, values):
+            self.send(lock_stream(result))
+        elif 'from sys.databases' in lower:
+            self.send(result_set([('snapshot_isolation_state', None)],
+                                 [[int(SCRIPT == 'verify-snapshot')]], LATIN_COLLATION))
+        elif SCRIPT.startswith('verify') and verify_answer(self, sql, lower, values):
             return
         elif 'dm_tran_locks' in lower:
             log(event='holder', session=self.session())
@@ -405,6 +437,8 @@ class Session:
             self.end(False, 'error 241')
             self.send(error(241, MESSAGE_241) + ended + done(error=True))
             return
+        if ROWS_LOCKED[0] and ' from coptc ' in lower:
+            return self.wait_for_rows()
         table, code = lower.split()[2].split('(')[0], batch_code(lower)
         if table == 'fadmxy' and code in self.visible(table):  # the unique key
             self.send(error(2627, "Violation of UNIQUE KEY constraint 'UQ_FADMXY_Batch'. Cannot "
@@ -414,7 +448,18 @@ class Session:
                              'tran': self.tran, 'table': table, 'code': code})
         if not self.trancount:
             self.end(True, 'autocommit')
-        self.send(done(3))
+        # SUM over the rows' NULL amounts warns, as it does under ANSI_WARNINGS.
+        self.send((info('Warning: Null value is eliminated by an aggregate or other SET '
+                        'operation.', 8153, 10) if table == 'fadmxx' else b'') + done(3))
+
+    def wait_for_rows(self):
+        """Error 1222 once the session's LOCK_TIMEOUT has run out; the transaction stays. -1,
+        the server's default, waits forever: here 10 s, so that the case fails, not hangs."""
+        timeout = self.lock_timeout
+        log(event='lock-wait', session=self.session(), tran=self.tran, timeout=timeout)
+        time.sleep(10 if timeout < 0 else timeout / 1000)
+        ROWS_LOCKED[0] = False  # the other session commits once a reader gave up
+        self.send(error(1222, MESSAGE_1222) + done(error=True))
 
     def end(self, commit, why):
         """Commit or rollback: the rows count only now; the transaction's locks go."""
@@ -466,7 +511,8 @@ class Session:
         resource, owner = argument(sql, 'Resource'), argument(sql, 'LockOwner') or 'Transaction'
         timeout = int(argument(sql, 'LockTimeout') or 0)
         log(event='applock', mode=argument(sql, 'LockMode'), timeout=timeout,
-            session=self.session(), tran=self.tran, resource=resource, owner=owner)
+            session=self.session(), tran=self.tran, resource=resource, owner=owner,
+            trancount=self.trancount)
         if owner == 'Transaction' and not self.trancount:
             return -999
         deadline, waited = time.monotonic() + timeout / 1000, False
@@ -563,16 +609,24 @@ def read_param(p, pos):
 VERIFY_STORED = [('S01', 10050000000), ('S02', 725000000)]
 VERIFY_RECOMPUTED = [('S01', 10050), ('S02', 725)]
 VERIFY_DRIFT = ('W101', [('S01', 10050), ('S02', 925)])  # S02: 9.25 now, 7.25 stored
+# M101's first recomputation under READ COMMITTED counts a row that an ERP posting moved twice.
+VERIFY_MOVED = {'M101': [('S01', 20100), ('S02', 725)]}
+MESSAGE_3952 = "Snapshot isolation transaction failed accessing database 'QVT' because " \
+    "snapshot isolation is not allowed in this database."
 
 
 def verify_answer(session, sql, lower, values):
-    """Verify's three reads of a batch; False for anything else."""
+    """Verify's three reads of a batch; False for anything else. Script 'verify-snapshot':
+    the database allows snapshot isolation, 'verify': it does not."""
     if not lower.startswith('select'):
         return False
     code = re.search(r"'([WMY][0-9]{3})'", sql)
     code = code.group(1) if code else ''
-    event = dict(session=session.session(), tran=session.tran, code=code, values=values)
-    if 'from fadmxy' in lower:
+    event = dict(session=session.session(), tran=session.tran, code=code, values=values,
+                 isolation=session.isolation)
+    if session.isolation == 'snapshot' and SCRIPT == 'verify':
+        session.send(error(3952, MESSAGE_3952) + done(error=True))
+    elif 'from fadmxy' in lower:
         log(event='verify-completion', **event)
         session.send(result_set([('XY001', 10)], [[code]], LATIN_COLLATION))
     elif 'from fadmxx' in lower:
@@ -581,6 +635,8 @@ def verify_answer(session, sql, lower, values):
     elif ' group by ' in lower:
         log(event='verify-recompute', sql=sql, **event)
         rows = VERIFY_DRIFT[1] if code == VERIFY_DRIFT[0] else VERIFY_RECOMPUTED
+        if session.isolation != 'snapshot' and code in VERIFY_MOVED:
+            rows = VERIFY_MOVED.pop(code)
         session.send(decimal_rows(rows, 2))
     else:
         return False
