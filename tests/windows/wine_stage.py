@@ -205,8 +205,9 @@ def same_tables(windows_db, linux_db, what):
     return len(got["FADMXX"])
 
 
-def msiexec(wine, action, package):
-    result = wine.run(["msiexec", action, windows_path(package), "/qn"], timeout=WINE_TIMEOUT)
+def msiexec(wine, action, package, *properties):
+    result = wine.run(["msiexec", action, windows_path(package), "/qn", *properties],
+                      timeout=WINE_TIMEOUT)
     check(result.returncode == 0,
           f"msiexec {action} {os.path.basename(package)} ended with {result.returncode}")
     run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
@@ -225,6 +226,61 @@ def products(wine):
             entries[-1][name] = value
     return sorted((e.get("DisplayName"), e.get("DisplayVersion")) for e in entries
                   if e.get("DisplayName", "").startswith("salestotals"))
+
+
+def settings(wine):
+    """The values of the settings key, or None when there is no key."""
+    result = wine.run(["reg", "query", SETTINGS_KEY])
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        parts = line.split(None, 2)
+        if line.startswith("    ") and len(parts) == 3:
+            check(parts[1] == "REG_SZ", f"{parts[0]} is a {parts[1]}, not a string: {line!r}")
+            values[parts[0]] = parts[2]
+    return values
+
+
+class StandIn:
+    """The SQL Server stand-in on the site's port with a Kerberos realm for the integrated
+    login; events() are the JSON lines it logged."""
+
+    def __init__(self, port, folder):
+        self.port, self.folder = port, folder
+        self.log = os.path.join(folder, "standin.jsonl")
+        self.env = dict(KRB5_CONFIG=os.path.join(folder, "krb5.conf"),
+                        KRB5CCNAME="FILE:" + os.path.join(folder, "krb5cc"),
+                        KRB5_CLIENT_KTNAME=os.path.join(folder, "client.keytab"))
+
+    def __enter__(self):
+        with open(os.path.join(self.folder, "standin.err"), "w") as err:
+            # python3-gssapi is Debian's: its interpreter.
+            self.process = subprocess.Popen(["/usr/bin/python3", STANDIN, "items", self.log,
+                                             "--port", self.port, "--realm", self.folder],
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=err, text=True)
+        if self.process.stdout.readline().strip() != self.port:
+            self.__exit__()
+            raise Failure(f"the stand-in did not start on port {self.port}")
+        return self
+
+    def __exit__(self, *exc):
+        self.process.stdin.close()
+        self.process.wait(timeout=10)
+
+    def events(self, kind):
+        with open(self.log, encoding="utf-8") as f:
+            seen = [json.loads(line) for line in f]
+        check(not [e for e in seen if e["event"] == "standin-error"],
+              f"the stand-in failed: {seen}")
+        return [e for e in seen if e["event"] == kind]
+
+
+def msi_version(path):
+    """The product version of a release's MSI, from its name (salestotals-1.0-win64.msi)."""
+    version = re.fullmatch(r"salestotals-([\d.]+)-win64\.msi", os.path.basename(path)).group(1)
+    return version + ".0" * (2 - version.count("."))
 
 
 def zipped(path):
@@ -404,12 +460,17 @@ class Stage:
               f"after installing the older MSI: {products(wine)}")
         check(settings(wine) == site, f"the older MSI wrote {settings(wine)}")
         msiexec(wine, "/i", self.args.msi)
-        check(products(wine) == [("salestotals", "1.0.0")],
+        version = msi_version(self.args.msi)
+        check(products(wine) == [("salestotals", version)],
               f"after the upgrade, installed: {products(wine)}")
         check(settings(wine) == site, f"after the upgrade without properties: {settings(wine)}")
+        # A repair puts back a value that went missing and keeps the others.
+        wine.run(["reg", "delete", SETTINGS_KEY, "/v", "backend", "/f"])
+        msiexec(wine, "/i", self.args.msi, "REINSTALL=ALL", "REINSTALLMODE=omus")
+        check(settings(wine) == site, f"after a repair without properties: {settings(wine)}")
         downgrade = wine.run(["msiexec", "/i", windows_path(self.args.msi_older), "/qn"],
                              timeout=WINE_TIMEOUT)
-        check(downgrade.returncode != 0 and products(wine) == [("salestotals", "1.0.0")],
+        check(downgrade.returncode != 0 and products(wine) == [("salestotals", version)],
               f"installing the older MSI over the newer ended with {downgrade.returncode}, "
               f"leaving {products(wine)}")
         self.msi_dir = os.path.join(wine.drive_c(), "Program Files", "salestotals")
@@ -420,8 +481,8 @@ class Stage:
         check(not os.path.exists(demo), f"a site installation made {demo}")
         check(start_menu(wine, "salestotals"), "no Start-menu shortcut")
         self.msi_files = installed
-        return (f"0.9.0 with SERVER= then 1.0.0 without: {len(installed)} files, the settings "
-                f"kept; the downgrade refused ({downgrade.returncode})")
+        return (f"0.9.0 with SERVER= then {version} without, and a repair: {len(installed)} "
+                f"files, the settings kept; the downgrade refused ({downgrade.returncode})")
 
     def show_config(self, wine):
         """--show-config of the installed program names the registry values."""
