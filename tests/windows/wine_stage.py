@@ -667,7 +667,7 @@ class Stage:
     def report(self):
         print("\nWindows stage under Wine:")
         for name, passed, detail, seconds in self.results:
-            print(f"  {'PASS' if passed else 'FAIL'}  {name:<10} {seconds:5.0f} s  {detail}")
+            print(f"  {'PASS' if passed else 'FAIL'}  {name:<11} {seconds:5.0f} s  {detail}")
         return all(passed for _, passed, _, _ in self.results)
 
 
