@@ -1,9 +1,9 @@
-# The Windows release: the programs with everything they load laid out beside them, as an
-# NSIS installer and as a zip (cpack in the build directory makes both), and as an MSI for
-# per-machine deployment (the msi target, cmake/windows-msi.cmake).
+# The Windows release: the programs with everything they load laid out beside them, as the
+# MSI that every site installs (the msi target, cmake/windows-msi.cmake) and as a zip (cpack in
+# the build directory) for those who do not install.
 #
 # SALESTOTALS_WINDOWS_DEMO_DATABASE names a company database (made by the demo database tool of
-# a native build) that an embedded build ships as its data source.
+# a native build) that the release ships as its demo.
 
 set(SALESTOTALS_WINDOWS_DEMO_DATABASE "" CACHE FILEPATH
     "Company database an embedded build ships beside its programs (empty: none)")
@@ -52,54 +52,23 @@ install(CODE "
     endforeach()
 ")
 
-set(package_name salestotals)
+# The zip's demo database lies beside the programs, where the built-in database_file finds it;
+# the MSI puts it under ProgramData.
 set(msi_database "")
-if(SALESTOTALS_DATABASE STREQUAL "embedded")
-    if(SALESTOTALS_WINDOWS_DEMO_DATABASE)
-        if(IS_ABSOLUTE "${SALESTOTALS_DATA_SOURCE}")
-            message(FATAL_ERROR "an absolute data source cannot be shipped beside the programs")
-        endif()
-        get_filename_component(db_dir "${SALESTOTALS_DATA_SOURCE}" DIRECTORY)
-        get_filename_component(db_name "${SALESTOTALS_DATA_SOURCE}" NAME)
-        install(FILES ${SALESTOTALS_WINDOWS_DEMO_DATABASE} DESTINATION ./${db_dir}
-                RENAME ${db_name})
-        set(msi_database "${SALESTOTALS_DATA_SOURCE}")
-        # The database is the operator's data, not the release's: uninstalling (also the one
-        # that runs before a reinstall) keeps a copy in the user's application data, and the
-        # next installation puts it back over the shipped demo database.
-        if(db_dir)
-            string(REPLACE "/" "\\\\" db_file "${db_dir}/${db_name}")
-        else()
-            set(db_file "${db_name}")
-        endif()
-        set(kept "$PROFILE\\\\AppData\\\\Local\\\\salestotals\\\\${db_name}")
-        set(installed "$INSTDIR\\\\${db_file}")
-        set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
-  IfFileExists '${installed}' 0 salestotals_nothing_to_keep
-    CreateDirectory '$PROFILE\\\\AppData\\\\Local\\\\salestotals'
-    ClearErrors
-    CopyFiles /SILENT '${installed}' '${kept}'
-    IfErrors 0 +2
-      Abort 'The database ${installed} could not be kept; nothing was removed.'
-    DetailPrint 'The database is kept in ${kept}'
-  salestotals_nothing_to_keep:")
-        set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
-  IfFileExists '${kept}' 0 salestotals_nothing_kept
-    ClearErrors
-    CopyFiles /SILENT '${kept}' '${installed}'
-    IfErrors +2 0
-      Delete '${kept}'
-  salestotals_nothing_kept:")
+if(SALESTOTALS_WINDOWS_DEMO_DATABASE)
+    if(IS_ABSOLUTE "${SALESTOTALS_DATA_SOURCE}" OR SALESTOTALS_DATA_SOURCE MATCHES "[/\\]")
+        message(FATAL_ERROR "the demo database ships beside the programs: the data source "
+                            "'${SALESTOTALS_DATA_SOURCE}' must be a bare file name")
     endif()
-else()
-    set(package_name salestotals-${SALESTOTALS_DATABASE})
+    install(FILES ${SALESTOTALS_WINDOWS_DEMO_DATABASE} DESTINATION . RENAME ${SALESTOTALS_DATA_SOURCE})
+    set(msi_database "${SALESTOTALS_DATA_SOURCE}")
 endif()
 
 # The weekly task for the Task Scheduler and its daily check (--verify), beside the programs
 # of a per-machine installation (the MSI's folder under Program Files). schtasks reads a
 # definition in UTF-16 reliably.
 find_program(SALESTOTALS_ICONV iconv REQUIRED)
-set(SALESTOTALS_TASK_PACKAGE ${package_name})
+set(SALESTOTALS_TASK_PACKAGE salestotals)
 foreach(task salestotals-batch-task salestotals-batch-verify-task)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/${task}.xml.in
                    ${CMAKE_BINARY_DIR}/${task}.utf8.xml @ONLY)
@@ -114,14 +83,12 @@ foreach(task salestotals-batch-task salestotals-batch-verify-task)
     install(FILES ${task_xml} DESTINATION .)
 endforeach()
 
-# The MSI: per machine under Program Files\${package_name}. Each backend keeps its upgrade code
-# for ever, so that any later version (also a site's own build) replaces the installed one.
+# The MSI: per machine under Program Files\salestotals. Its upgrade code stays for ever, so that
+# any later version replaces the installed one.
 find_program(SALESTOTALS_WIXL wixl)
-if(SALESTOTALS_DATABASE STREQUAL "embedded")
-    set(upgrade_code D507A68C-5236-4566-956E-DD029E36467C)
-else()
-    set(upgrade_code B32283B3-9B2D-4E8C-8F97-278B7EEF5884)
-endif()
+find_program(SALESTOTALS_MSIBUILD msibuild)
+set(package_name salestotals)
+set(upgrade_code D507A68C-5236-4566-956E-DD029E36467C)
 set(msi_version ${PROJECT_VERSION})
 if(msi_version MATCHES "^[0-9]+\\.[0-9]+$")
     string(APPEND msi_version ".0")
@@ -134,6 +101,7 @@ set(MSI_UPGRADE_CODE "@upgrade_code@")
 set(MSI_DATABASE "@msi_database@")
 set(MSI_OUTPUT "@CMAKE_BINARY_DIR@/@package_name@-@PROJECT_VERSION@-win64.msi")
 set(MSI_WIXL "@SALESTOTALS_WIXL@")
+set(MSI_BUILD "@SALESTOTALS_MSIBUILD@")
 ]] @ONLY)
 add_custom_target(msi
     COMMAND ${CMAKE_COMMAND} -DSETTINGS=${CMAKE_BINARY_DIR}/msi-settings.cmake
@@ -141,25 +109,10 @@ add_custom_target(msi
     COMMENT "Making ${package_name}-${PROJECT_VERSION}-win64.msi" VERBATIM)
 add_dependencies(msi salestotals salestotals-batch salestotals-demo-db)
 
-set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME salestotals)
 set(CPACK_PACKAGE_VENDOR salestotals)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Weekly, monthly and yearly sales totals")
 set(CPACK_PACKAGE_FILE_NAME ${package_name}-${PROJECT_VERSION}-win64)
-set(CPACK_PACKAGE_INSTALL_DIRECTORY salestotals)
-set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY salestotals)
-# The embedded database lies beside the programs and is written by them, so the installation
-# must be writable by the user who runs it: install into the installing user's own profile
-# (an ordinary user's installer picks Documents), without administrator rights.
-set(CPACK_NSIS_INSTALL_ROOT "$PROFILE\\\\AppData\\\\Local\\\\Programs")
-# A 64-bit installer, as the programs are; it also runs where no 32-bit Windows layer is.
-set(CPACK_NSIS_DEFINES "RequestExecutionLevel user\nTarget amd64-unicode")
-set(CPACK_NSIS_DISPLAY_NAME salestotals)
-set(CPACK_NSIS_PACKAGE_NAME salestotals)
-set(CPACK_NSIS_INSTALLED_ICON_NAME salestotals.exe)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-# The Start-menu shortcut opens the window.
-set(CPACK_PACKAGE_EXECUTABLES salestotals salestotals)
-set(CPACK_NSIS_MUI_FINISHPAGE_RUN salestotals.exe)
 
 include(CPack)

@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
 """The Windows release under Wine, against the native build on the same database.
 
-Installs the installer silently into a fresh Wine prefix on a virtual X server, then works the
-installed window as an operator does (with today pinned), runs the installed batch program in
-its three outcomes beside the native one, and starts a sqlserver build against a closed port,
-then against the SQL Server stand-in through the Microsoft-style driver double.
-In a second fresh prefix it installs, upgrades and removes the MSI as an administrator does
-with msiexec, registers the weekly task and runs the task's command line.
+Installs the MSI silently without properties into a fresh Wine prefix on a virtual X server
+(the demo: its database under ProgramData), then works the installed window as an operator does
+(with today pinned), runs the installed batch program in its three outcomes beside the native
+one, and points both programs at a closed port through SALESTOTALS_CONFIG.
+In a second fresh prefix it installs the MSI as a site does, with SERVER=, upgrades it without
+properties, runs the installed programs against the SQL Server stand-in through the
+Microsoft-style driver double, removes it, then installs the demo again for the weekly task.
 The window is driven and read with the end-to-end machinery of tests/e2e/e2e.py; here it runs
 under Wine, whose X windows carry no Qt window ids, so windows are matched by order and title.
 
-    wine_stage.py --installer EXE --zip ZIP --sqlserver DIR --plugins DIR --linux-batch PROGRAM
-                  --demo-db FILE --msi MSI --msi-older MSI --msi-embedded MSI
-                  --site-driver SO --site-port PORT --work DIR [--only CHECK]...
+    wine_stage.py --zip ZIP --plugins DIR --linux-batch PROGRAM --demo-db FILE --msi MSI
+                  --msi-older MSI --site-driver SO --site-port PORT --work DIR [--only CHECK]...
 
 Prints which checks passed. Exit status: 0 when all passed, 1 otherwise.
 """
@@ -41,8 +41,11 @@ STAGE_DEADLINE = 1500
 # Longer than the default wait for the lock (SALESTOTALS_RUN_LOCK_WAIT, 30 s).
 TASK_HELD_SECONDS = 40
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sqlserver", "standin.py")
-CHECKS = ["install", "window", "batch", "sqlserver", "site", "uninstall", "msi", "msi-window",
+CHECKS = ["install", "window", "batch", "sqlserver", "msi", "show-config", "site", "site-window",
           "msi-remove", "task"]
+SETTINGS_KEY = r"HKLM\SOFTWARE\salestotals"
+SETTINGS_ORIGIN = r"HKEY_LOCAL_MACHINE\SOFTWARE\salestotals, value "
+DEMO_DB = r"C:\ProgramData\salestotals\QVT.sqlite"
 
 
 def windows_path(path):
@@ -74,9 +77,17 @@ class Wine:
         run(["wineserver", "-w"], self.env, timeout=WINE_TIMEOUT)
         log(f"Wine prefix {self.prefix} made in {time.monotonic() - started:.0f} s")
 
-    def run(self, args, timeout=120, extra=None):
-        env = dict(self.env, **(extra or {}))
+    def run(self, args, timeout=120, extra=None, env=None):
+        env = dict(env or self.env, **(extra or {}))
         return run(["wine"] + args, env, timeout=timeout, check_status=False)
+
+    def real_clock(self, extra):
+        """A Wine session of its own on the real clock: a Kerberos realm's KDC refuses
+        tickets pinned more than a day behind it (error 32, "Ticket expired")."""
+        self.end()
+        run(["wineserver", "-w"], self.env, timeout=WINE_TIMEOUT)
+        env = {k: v for k, v in self.env.items() if k not in ("LD_PRELOAD", "FAKETIME")}
+        return dict(env, **extra)
 
     def end(self):
         run(["wineserver", "-k"], self.env, check_status=False)
@@ -89,14 +100,15 @@ class WineProgram(Program):
     """The program started through Wine. Qt's window ids there are Windows handles, not X
     windows: the main window is found by its title and each new box is the probe's next."""
 
-    def __init__(self, exe, wine, display, artifacts, plugins):
+    def __init__(self, exe, wine, display, artifacts, plugins, env=None):
         super().__init__(argparse.Namespace(program=exe, plugins=plugins), display, TODAY,
                          artifacts)
         self.wine = wine
+        self.base_env = env or wine.env
 
     def start(self):
         # Wine hands on no QT_ variable of Unix's; it turns WINEQT_X into QT_X.
-        env = dict(self.wine.env, WINEQT_PLUGIN_PATH=windows_path(self.args.plugins),
+        env = dict(self.base_env, WINEQT_PLUGIN_PATH=windows_path(self.args.plugins),
                    WINEQT_QPA_GENERIC_PLUGINS="salestotals-box-probe",
                    SALESTOTALS_E2E_PROBE_LOG=windows_path(self.probe_log))
         if os.path.exists(self.probe_log):
@@ -193,8 +205,9 @@ def same_tables(windows_db, linux_db, what):
     return len(got["FADMXX"])
 
 
-def msiexec(wine, action, package):
-    result = wine.run(["msiexec", action, windows_path(package), "/qn"], timeout=WINE_TIMEOUT)
+def msiexec(wine, action, package, *properties):
+    result = wine.run(["msiexec", action, windows_path(package), "/qn", *properties],
+                      timeout=WINE_TIMEOUT)
     check(result.returncode == 0,
           f"msiexec {action} {os.path.basename(package)} ended with {result.returncode}")
     run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
@@ -215,6 +228,67 @@ def products(wine):
                   if e.get("DisplayName", "").startswith("salestotals"))
 
 
+def settings(wine):
+    """The values of the settings key, or None when there is no key."""
+    result = wine.run(["reg", "query", SETTINGS_KEY])
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        parts = line.split(None, 2)
+        if line.startswith("    ") and len(parts) == 3:
+            check(parts[1] == "REG_SZ", f"{parts[0]} is a {parts[1]}, not a string: {line!r}")
+            values[parts[0]] = parts[2]
+    return values
+
+
+class StandIn:
+    """The SQL Server stand-in on the site's port with a Kerberos realm for the integrated
+    login; events() are the JSON lines it logged."""
+
+    def __init__(self, port, folder):
+        self.port, self.folder = port, folder
+        self.log = os.path.join(folder, "standin.jsonl")
+        self.env = dict(KRB5_CONFIG=os.path.join(folder, "krb5.conf"),
+                        KRB5CCNAME="FILE:" + os.path.join(folder, "krb5cc"),
+                        KRB5_CLIENT_KTNAME=os.path.join(folder, "client.keytab"))
+
+    def __enter__(self):
+        with open(os.path.join(self.folder, "standin.err"), "w") as err:
+            # python3-gssapi is Debian's: its interpreter.
+            self.process = subprocess.Popen(["/usr/bin/python3", STANDIN, "items", self.log,
+                                             "--port", self.port, "--realm", self.folder],
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=err, text=True)
+        if self.process.stdout.readline().strip() != self.port:
+            self.__exit__()
+            raise Failure(f"the stand-in did not start on port {self.port}")
+        return self
+
+    def __exit__(self, *exc):
+        self.process.stdin.close()
+        self.process.wait(timeout=10)
+
+    def events(self, kind):
+        with open(self.log, encoding="utf-8") as f:
+            seen = [json.loads(line) for line in f]
+        check(not [e for e in seen if e["event"] == "standin-error"],
+              f"the stand-in failed: {seen}")
+        return [e for e in seen if e["event"] == kind]
+
+
+def msi_version(path):
+    """The product version of a release's MSI, from its name (salestotals-1.0-win64.msi)."""
+    version = re.fullmatch(r"salestotals-([\d.]+)-win64\.msi", os.path.basename(path)).group(1)
+    return version + ".0" * (2 - version.count("."))
+
+
+def zipped(path):
+    """The files of the zip, relative to its one top folder."""
+    with zipfile.ZipFile(path) as z:
+        return {n.split("/", 1)[1] for n in z.namelist() if "/" in n and not n.endswith("/")}
+
+
 def tree(folder):
     """The files below a folder, as paths relative to it with '/'."""
     return {os.path.relpath(os.path.join(root, name), folder).replace(os.sep, "/")
@@ -233,6 +307,7 @@ class Stage:
         self.args = args
         self.results = []
         self.install_dir = None
+        self.database = None
         self.msi_dir = None
         self.msi_files = None
 
@@ -256,31 +331,28 @@ class Stage:
         return folder
 
     def install(self, wine):
+        """The MSI without properties: the demo, the programs under Program Files, the
+        database under ProgramData where its users can write, named by the one setting."""
         wine.boot()
-        result = wine.run([self.args.installer, "/S"], timeout=WINE_TIMEOUT)
-        check(result.returncode == 0, f"the installer ended with {result.returncode}")
-        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
-        found = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.exe"), recursive=True)
-        check(len(found) == 1, f"salestotals.exe installed {len(found)} times: {found}")
-        self.install_dir = os.path.dirname(found[0])
-        check(self.install_dir.replace("\\", "/").endswith("AppData/Local/Programs/salestotals"),
-              f"installed into {self.install_dir}, not the user's programs folder")
+        msiexec(wine, "/i", self.args.msi)
+        self.install_dir = os.path.join(wine.drive_c(), "Program Files", "salestotals")
+        self.database = os.path.join(wine.drive_c(), "ProgramData", "salestotals", "QVT.sqlite")
+        check(os.path.exists(self.database), "no demo database under ProgramData")
+        check(settings(wine) == {"database_file": DEMO_DB},
+              f"the demo installation's settings are {settings(wine)}")
         expected = ["salestotals.exe", "salestotals-batch.exe", "salestotals-demo-db.exe",
                     "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll", "Qt6Sql.dll", "sqlite3.dll",
                     "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll",
                     "platforms/qwindows.dll", "styles/qwindowsvistastyle.dll",
-                    "sqldrivers/qsqlite.dll", "sqldrivers/qsqlodbc.dll", "QVT.sqlite",
-                    "Uninstall.exe"]
-        missing = [f for f in expected if not os.path.exists(os.path.join(self.install_dir, f))]
-        check(not missing, f"not installed: {missing}")
-        links = glob.glob(os.path.join(wine.drive_c(), "**", "Start Menu", "Programs",
-                                       "salestotals", "salestotals.lnk"), recursive=True)
-        check(links, "no Start-menu shortcut")
-        with zipfile.ZipFile(self.args.zip) as z:
-            names = {n.split("/", 1)[1] for n in z.namelist() if "/" in n}
-        missing = [f for f in expected if f != "Uninstall.exe" and f not in names]
-        check(not missing, f"not in the zip: {missing}")
-        return self.install_dir
+                    "sqldrivers/qsqlite.dll", "sqldrivers/qsqlodbc.dll",
+                    "salestotals-batch-task.xml", "salestotals-batch-verify-task.xml"]
+        installed = tree(self.install_dir)
+        check(not set(expected) - installed, f"not installed: {set(expected) - installed}")
+        check(installed == zipped(self.args.zip) - {"QVT.sqlite"},
+              f"installed unlike the zip (without its database): "
+              f"{sorted(installed ^ (zipped(self.args.zip) - {'QVT.sqlite'}))}")
+        check(start_menu(wine, "salestotals"), "no Start-menu shortcut")
+        return f"{len(installed)} files as in the zip, the database under ProgramData"
 
     def window(self, wine, display):
         """The window proposes what the native build proposes for the same day; OK writes
@@ -294,7 +366,7 @@ class Stage:
         year, month, week = (int(v) for v in match.groups())
         period = Period(year, week, month)
         artifacts = self.artifacts("window")
-        database = os.path.join(self.install_dir, "QVT.sqlite")
+        database = self.database
         with WineProgram(os.path.join(self.install_dir, "salestotals.exe"), wine, display,
                          artifacts, self.args.plugins) as program:
             program.wait_for_window()
@@ -316,7 +388,7 @@ class Stage:
         """The batch program's lines and exit status in its three outcomes, beside the native
         one's; the runs go on from one database state to the next on both sides."""
         exe = os.path.join(self.install_dir, "salestotals-batch.exe")
-        database = os.path.join(self.install_dir, "QVT.sqlite")
+        database = self.database
         native_dir = os.path.join(self.args.work, "native-batch")
         shutil.rmtree(native_dir, ignore_errors=True)
         native_db = os.path.join(native_dir, "QVT.sqlite")
@@ -352,15 +424,19 @@ class Stage:
         both("no database", [], 2, os.remove)
         return f"exit 0, 2, 1, 2 as native; {rows} summary rows equal"
 
-    def sqlserver(self, wine, display, folder, name="sqlserver"):
-        """A sqlserver build reaches FreeTDS through Wine's ODBC (its driver "SQL Server" is the
-        double over FreeTDS); the closed port's message is in the box and the window still opens."""
-        artifacts = self.artifacts(name)
-        batch = wine.run([os.path.join(folder, "salestotals-batch.exe")])
+    def sqlserver(self, wine, display):
+        """The installed programs given a configuration for SQL Server (SALESTOTALS_CONFIG) on
+        a closed port reach FreeTDS through Wine's ODBC (its driver "SQL Server" is the double
+        over FreeTDS); the driver's message is in the box and the window still opens."""
+        conf = os.path.join(self.artifacts("sqlserver"), "closed.conf")
+        with open(conf, "w") as f:
+            f.write(f"backend = sqlserver\nserver = localhost,{self.args.site_port}\n")
+        env = dict(wine.env, SALESTOTALS_CONFIG=windows_path(conf))
+        batch = wine.run([os.path.join(self.install_dir, "salestotals-batch.exe")], env=env)
         check(batch.returncode == 2 and "FreeTDS" in batch.stderr,
               f"the sqlserver batch ended with {batch.returncode}: {batch.stderr!r}")
-        with WineProgram(os.path.join(folder, "salestotals.exe"), wine, display,
-                         artifacts, self.args.plugins) as program:
+        with WineProgram(os.path.join(self.install_dir, "salestotals.exe"), wine, display,
+                         os.path.dirname(conf), self.args.plugins, env) as program:
             box = program.wait_for_box(timeout=120)
             check((box.title, box.icon, box.buttons) == (program.title, "critical", ["OK"]),
                   f"the start-up box is {box.describe()}")
@@ -370,53 +446,87 @@ class Stage:
             program.close()
         return box.text
 
+    # ---- the MSI as a site installs it, in a prefix of its own ------------------------------
+
+    def msi_install(self, wine):
+        """An older version with SERVER= (and a wait), then this one over it without
+        properties: one installation, this version's, holding the zip's programs, with the
+        site's settings kept and no demo database."""
+        wine.boot()
+        site = {"backend": "sqlserver", "server": f"localhost,{self.args.site_port}",
+                "run_lock_wait": "45"}
+        msiexec(wine, "/i", self.args.msi_older, f"SERVER={site['server']}", "RUN_LOCK_WAIT=45")
+        check(products(wine) == [("salestotals", "0.9.0")],
+              f"after installing the older MSI: {products(wine)}")
+        check(settings(wine) == site, f"the older MSI wrote {settings(wine)}")
+        msiexec(wine, "/i", self.args.msi)
+        version = msi_version(self.args.msi)
+        check(products(wine) == [("salestotals", version)],
+              f"after the upgrade, installed: {products(wine)}")
+        check(settings(wine) == site, f"after the upgrade without properties: {settings(wine)}")
+        # A repair puts back a value that went missing and keeps the others.
+        wine.run(["reg", "delete", SETTINGS_KEY, "/v", "backend", "/f"])
+        msiexec(wine, "/i", self.args.msi, "REINSTALL=ALL", "REINSTALLMODE=omus")
+        check(settings(wine) == site, f"after a repair without properties: {settings(wine)}")
+        downgrade = wine.run(["msiexec", "/i", windows_path(self.args.msi_older), "/qn"],
+                             timeout=WINE_TIMEOUT)
+        check(downgrade.returncode != 0 and products(wine) == [("salestotals", version)],
+              f"installing the older MSI over the newer ended with {downgrade.returncode}, "
+              f"leaving {products(wine)}")
+        self.msi_dir = os.path.join(wine.drive_c(), "Program Files", "salestotals")
+        installed = tree(self.msi_dir)
+        check(installed == zipped(self.args.zip) - {"QVT.sqlite"},
+              f"installed unlike the zip: {sorted(installed ^ zipped(self.args.zip))}")
+        demo = os.path.join(wine.drive_c(), "ProgramData", "salestotals")
+        check(not os.path.exists(demo), f"a site installation made {demo}")
+        check(start_menu(wine, "salestotals"), "no Start-menu shortcut")
+        self.msi_files = installed
+        return (f"0.9.0 with SERVER= then {version} without, and a repair: {len(installed)} "
+                f"files, the settings kept; the downgrade refused ({downgrade.returncode})")
+
+    def show_config(self, wine):
+        """--show-config of the installed program names the registry values."""
+        shown = wine.run([os.path.join(self.msi_dir, "salestotals-batch.exe"), "--show-config"])
+        check(shown.returncode == 0, f"--show-config ended with {shown.returncode}: "
+              f"{shown.stderr!r}")
+        lines = shown.stdout.splitlines()
+        check(lines[0] == r"configuration: HKEY_LOCAL_MACHINE\SOFTWARE\salestotals",
+              f"--show-config begins {lines[0]!r}")
+        origins = {m.group(1): (m.group(2), m.group(3)) for m in
+                   (re.fullmatch(r"(\w+) = (.*?) +# (.*)", line) for line in lines) if m}
+        for key, value in [("backend", "sqlserver"), ("server", f"localhost,{self.args.site_port}"),
+                           ("run_lock_wait", "45")]:
+            check(origins.get(key) == (value, SETTINGS_ORIGIN + key),
+                  f"--show-config shows {key} as {origins.get(key)}")
+        check(origins.get("odbc_driver", ("", ""))[1] == "built in",
+              f"the driver is {origins.get('odbc_driver')}")
+        odbc = [line for line in lines if line.startswith("ODBC connection: ")]
+        check(odbc and "DRIVER={SQL Server}" in odbc[0] and
+              f"SERVER=localhost,{self.args.site_port}" in odbc[0],
+              f"the ODBC connection shown: {odbc}")
+        return odbc[0]
+
     def site(self, wine):
-        """The sqlserver build as sites get it names Windows' own driver "SQL Server", which Wine's
-        ODBC looks up in unixODBC: there it is the Microsoft-style double (FreeTDS in manual-commit
-        mode). Against the stand-in, with a Kerberos realm for the integrated login, the twelve
-        batches are done and each completion row is committed once, under the run lock.
-        It runs in a Wine session of its own on the real clock: pinned more than a day behind
-        the realm's KDC, the client got its ticket, then failed with Kerberos error 32 ("Ticket
-        expired") before its login."""
-        wine.end()
-        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
-        env = {k: v for k, v in wine.env.items() if k not in ("LD_PRELOAD", "FAKETIME")}
-        folder = self.artifacts("site")
-        events = os.path.join(folder, "standin.jsonl")
-        with open(os.path.join(folder, "standin.err"), "w") as err:
-            # python3-gssapi is Debian's: its interpreter.
-            standin = subprocess.Popen(["/usr/bin/python3", STANDIN, "items", events, "--port",
-                                        self.args.site_port, "--realm", folder],
-                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err,
-                                       text=True)
-        try:
-            check(standin.stdout.readline().strip() == self.args.site_port,
-                  f"the stand-in did not start on port {self.args.site_port}")
-            env.update(KRB5_CONFIG=os.path.join(folder, "krb5.conf"),
-                       KRB5CCNAME="FILE:" + os.path.join(folder, "krb5cc"),
-                       KRB5_CLIENT_KTNAME=os.path.join(folder, "client.keytab"))
-            ran = run(["wine", os.path.join(self.args.sqlserver, "salestotals-batch.exe")], env,
-                      timeout=300, check_status=False)
-        finally:
-            standin.stdin.close()
-            standin.wait(timeout=10)
-            wine.end()
-        with open(events, encoding="utf-8") as f:
-            seen = [json.loads(line) for line in f]
-
-        def kinds(kind):
-            return [e for e in seen if e["event"] == kind]
-
-        check(not kinds("standin-error"), f"the stand-in failed: {kinds('standin-error')}")
+        """The installed salestotals-batch.exe, with nothing but the MSI's settings, names
+        Windows' own driver "SQL Server", which Wine's ODBC looks up in unixODBC: there it is
+        the Microsoft-style double (FreeTDS in manual-commit mode). Against the stand-in the
+        twelve batches are done, each completion row committed once, under the run lock."""
+        with StandIn(self.args.site_port, self.artifacts("site")) as standin:
+            try:
+                env = wine.real_clock(standin.env)
+                ran = wine.run([os.path.join(self.msi_dir, "salestotals-batch.exe")], 300,
+                               env=env)
+            finally:
+                wine.end()
         done = [line[:10] for line in ran.stdout.splitlines()]
         check(ran.returncode == 0 and done == [code + " done " for code in CODES],
-              f"the site build ended with {ran.returncode}: {ran.stdout!r} {ran.stderr!r}")
-        principals = {e.get("principal") for e in kinds("login")}
+              f"the site installation ended with {ran.returncode}: {ran.stdout!r} {ran.stderr!r}")
+        principals = {e.get("principal") for e in standin.events("login")}
         check(principals == {"salestotals@SALESTOTALS.TEST"}, f"the logins were {principals}")
-        implicit = sum(e["sql"] == "SET IMPLICIT_TRANSACTIONS ON" for e in kinds("batch"))
+        implicit = sum(e["sql"] == "SET IMPLICIT_TRANSACTIONS ON" for e in standin.events("batch"))
         check(implicit >= 12, f"{implicit} times SET IMPLICIT_TRANSACTIONS ON: not the double")
         rows = {}
-        for commit in kinds("commit"):
+        for commit in standin.events("commit"):
             if commit["deletes"]:
                 rows = {}
             for insert in commit["inserts"]:
@@ -424,89 +534,51 @@ class Stage:
                 if insert["table"] == "fadmxy":
                     rows[insert["code"]] = rows.get(insert["code"], 0) + 1
         check(rows == {code: 1 for code in CODES}, f"committed completion rows: {rows}")
-        return f"{len(kinds('login'))} integrated logins; 12 batches done, each committed once"
+        return (f"{len(standin.events('login'))} integrated logins; 12 batches done, each "
+                "committed once")
 
-    def uninstall(self, wine):
-        """The uninstaller, run in place so that it is done when it returns. It keeps the
-        database with what the runs wrote, and installing again puts that back."""
-        # The batch checks removed the database: put one with summary rows in its place.
-        database = os.path.join(self.install_dir, "QVT.sqlite")
-        shutil.copy2(os.path.join(self.args.work, "native-window", "QVT.sqlite"), database)
-        written = summary_tables(database)
-        check(written["FADMXX"], "no summary rows to keep")
-        result = wine.run([os.path.join(self.install_dir, "Uninstall.exe"), "/S",
-                           "_?=" + windows_path(self.install_dir)], timeout=WINE_TIMEOUT)
-        check(result.returncode == 0, f"the uninstaller ended with {result.returncode}")
-        left = sorted(set(os.listdir(self.install_dir)) - {"Uninstall.exe"})
-        check(not left, f"left after uninstalling: {left}")
-        links = glob.glob(os.path.join(wine.drive_c(), "**", "salestotals.lnk"), recursive=True)
-        check(not links, f"shortcuts left: {links}")
-        kept = glob.glob(os.path.join(wine.drive_c(), "users", "*", "AppData", "Local",
-                                      "salestotals", "QVT.sqlite"))
-        check(len(kept) == 1, f"the database was not kept: {kept}")
-        check(summary_tables(kept[0]) == written, "the kept database lost the runs' rows")
-
-        result = wine.run([self.args.installer, "/S"], timeout=WINE_TIMEOUT)
-        check(result.returncode == 0, f"installing again ended with {result.returncode}")
-        run(["wineserver", "-w"], wine.env, timeout=WINE_TIMEOUT)
-        check(summary_tables(database) == written,
-              "installing again did not put the kept database back")
-        check(not os.path.exists(kept[0]), "the kept copy stayed after it was put back")
-        return f"the database kept ({len(written['FADMXX'])} summary rows) and put back"
-
-    # ---- the MSI, per machine, in a prefix of its own --------------------------------------
-
-    def msi_install(self, wine):
-        """An older version, then this one over it: one installation, this version's, holding
-        what the build's install rules lay out, with its Start-menu shortcut."""
-        wine.boot()
-        msiexec(wine, "/i", self.args.msi_older)
-        check(products(wine) == [("salestotals-sqlserver", "0.9.0")],
-              f"after installing the older MSI: {products(wine)}")
-        msiexec(wine, "/i", self.args.msi)
-        check(products(wine) == [("salestotals-sqlserver", "1.0.0")],
-              f"after the upgrade, installed: {products(wine)}")
-        downgrade = wine.run(["msiexec", "/i", windows_path(self.args.msi_older), "/qn"],
-                             timeout=WINE_TIMEOUT)
-        check(downgrade.returncode != 0 and products(wine) == [("salestotals-sqlserver", "1.0.0")],
-              f"installing the older MSI over the newer ended with {downgrade.returncode}, "
-              f"leaving {products(wine)}")
-        self.msi_dir = os.path.join(wine.drive_c(), "Program Files", "salestotals-sqlserver")
-        installed = tree(self.msi_dir)
-        laid_out = tree(self.args.sqlserver)
-        check(installed == laid_out, f"installed files differ from the install rules' layout: "
-              f"only installed {sorted(installed - laid_out)}, "
-              f"only laid out {sorted(laid_out - installed)}")
-        check(start_menu(wine, "salestotals-sqlserver"), "no Start-menu shortcut")
-        self.msi_files = installed
-        return (f"0.9.0 then 1.0.0: one installation, {len(installed)} files; the downgrade "
-                f"refused ({downgrade.returncode})")
+    def site_window(self, wine, display):
+        """The installed window starts against the same server: it logs in, reads today's
+        week from the calendar and opens with no box."""
+        folder = self.artifacts("site-window")
+        with StandIn(self.args.site_port, folder) as standin:
+            try:
+                env = wine.real_clock(standin.env)
+                with WineProgram(os.path.join(self.msi_dir, "salestotals.exe"), wine, display,
+                                 folder, self.args.plugins, env) as program:
+                    program.wait_for_window()
+                    program.screenshot(program.main_window, "window.png")
+                    program.close()
+            finally:
+                wine.end()
+        check(standin.events("login"), "the window did not log in")
+        calendar = [e for kind in ("rpc", "batch") for e in standin.events(kind)
+                    if "fcmsdt" in e["sql"].lower()]
+        check(calendar, "the window did not read the calendar")
+        return f"{len(standin.events('login'))} logins, the calendar read, no box"
 
     def msi_remove(self, wine):
-        """msiexec /x removes every file, the folder, the shortcut and the registration."""
+        """msiexec /x removes every file, the folder, the shortcut, the registration and the
+        settings."""
         msiexec(wine, "/x", self.args.msi)
         left = [f for f in self.msi_files if os.path.exists(os.path.join(self.msi_dir, f))]
         check(not left, f"left after msiexec /x: {left}")
         check(not os.path.exists(self.msi_dir), f"{self.msi_dir} is still there")
-        check(not start_menu(wine, "salestotals-sqlserver"), "the shortcut is still there")
+        check(not start_menu(wine, "salestotals"), "the shortcut is still there")
         check(products(wine) == [], f"still registered: {products(wine)}")
-        return f"{len(self.msi_files)} files, the folder and the shortcut removed"
+        check(settings(wine) is None, f"{SETTINGS_KEY} is still there: {settings(wine)}")
+        return f"{len(self.msi_files)} files, the folder, the shortcut and the settings removed"
 
     def task(self, wine, display):
-        """The embedded MSI's task definition registered with schtasks, and its command line run
-        by hand (Wine runs no scheduled task) while the window's OK press holds the company
-        database past the default wait: the run waits, then the log gets a header and the
-        twelve lines."""
-        msiexec(wine, "/i", self.args.msi_embedded)
+        """The demo installed where the site was (nothing of it comes back), its task
+        definition registered with schtasks, and its command line run by hand (Wine runs no
+        scheduled task) while the window's OK press holds the company database past the
+        default wait: the run waits, then the log gets a header and the twelve lines."""
+        msiexec(wine, "/i", self.args.msi)
+        check(settings(wine) == {"database_file": DEMO_DB},
+              f"the demo after the site's removal has the settings {settings(wine)}")
         folder = os.path.join(wine.drive_c(), "Program Files", "salestotals")
-        with zipfile.ZipFile(self.args.zip) as z:
-            zipped = {n.split("/", 1)[1] for n in z.namelist() if "/" in n and not n.endswith("/")}
-        installed = tree(folder)
-        check(installed == zipped - {"QVT.sqlite"},
-              f"the embedded MSI installed {sorted(installed ^ (zipped - {'QVT.sqlite'}))} "
-              "unlike the zip (without the database)")
-        # The database is the site's, put in place by the administrator.
-        shutil.copy2(self.args.demo_db, os.path.join(folder, "QVT.sqlite"))
+        demo = os.path.join(wine.drive_c(), "ProgramData", "salestotals")
 
         definition = os.path.join(folder, "salestotals-batch-task.xml")
         created = wine.run(["schtasks", "/create", "/tn", "salestotals-batch", "/xml",
@@ -555,9 +627,12 @@ class Stage:
         removed = wine.run(["schtasks", "/delete", "/tn", "salestotals-batch", "/f"])
         check(removed.returncode == 0 and not os.path.exists(registered),
               f"schtasks /delete ended with {removed.returncode}")
-        msiexec(wine, "/x", self.args.msi_embedded)
-        check(os.listdir(folder) == ["QVT.sqlite"],
-              f"after msiexec /x the folder holds {os.listdir(folder)}, not only the database")
+        msiexec(wine, "/x", self.args.msi)
+        check(not os.path.exists(folder) and settings(wine) is None,
+              "msiexec /x left the programs or the settings")
+        kept = sorted(os.listdir(demo))
+        check(kept == ["QVT.sqlite", "salestotals-batch.log"],
+              f"after msiexec /x {demo} holds {kept}, not the database and the log")
         return f"{logged[0]}; 12 lines, exit status 0; the database kept after /x"
 
     def task_behind_window(self, wine, display, folder, script):
@@ -592,7 +667,7 @@ class Stage:
     def report(self):
         print("\nWindows stage under Wine:")
         for name, passed, detail, seconds in self.results:
-            print(f"  {'PASS' if passed else 'FAIL'}  {name:<10} {seconds:5.0f} s  {detail}")
+            print(f"  {'PASS' if passed else 'FAIL'}  {name:<11} {seconds:5.0f} s  {detail}")
         return all(passed for _, passed, _, _ in self.results)
 
 
@@ -602,8 +677,8 @@ def overdue(signum, frame):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ["installer", "zip", "sqlserver", "plugins", "linux-batch", "demo-db", "msi",
-                   "msi-older", "msi-embedded", "site-driver", "site-port", "work"]:
+    for option in ["zip", "plugins", "linux-batch", "demo-db", "msi", "msi-older", "site-driver",
+                   "site-port", "work"]:
         parser.add_argument(f"--{option}", required=True)
     parser.add_argument("--only", action="append", choices=CHECKS,
                         help="run this check (and those it needs) only; may be repeated")
@@ -627,24 +702,23 @@ def main():
     with Display(workdir) as display:
         wine = Wine(os.path.join(args.work, "prefix"), display, odbc)
         try:
-            stage.step("install", lambda: stage.install(wine), ("window", "batch", "uninstall"))
+            stage.step("install", lambda: stage.install(wine), ("window", "batch", "sqlserver"))
             if stage.install_dir:
                 stage.step("window", lambda: stage.window(wine, display))
                 stage.step("batch", lambda: stage.batch(wine))
-            stage.step("sqlserver", lambda: stage.sqlserver(wine, display, args.sqlserver))
-            if stage.install_dir:
-                stage.step("uninstall", lambda: stage.uninstall(wine))
-            stage.step("site", lambda: stage.site(wine))
+                stage.step("sqlserver", lambda: stage.sqlserver(wine, display))
         finally:
             wine.end()
         machine = Wine(os.path.join(args.work, "msi-prefix"), display, odbc)
         try:
-            stage.step("msi", lambda: stage.msi_install(machine), ("msi-window", "msi-remove"))
+            stage.step("msi", lambda: stage.msi_install(machine),
+                       ("show-config", "site", "site-window", "msi-remove", "task"))
             if stage.msi_files:
-                stage.step("msi-window", lambda: stage.sqlserver(
-                    machine, display, stage.msi_dir, "msi-window"))
-                stage.step("msi-remove", lambda: stage.msi_remove(machine))
-            stage.step("task", lambda: stage.task(machine, display))
+                stage.step("show-config", lambda: stage.show_config(machine))
+                stage.step("site", lambda: stage.site(machine))
+                stage.step("site-window", lambda: stage.site_window(machine, display))
+                stage.step("msi-remove", lambda: stage.msi_remove(machine), ("task",))
+                stage.step("task", lambda: stage.task(machine, display))
         finally:
             machine.end()
     signal.alarm(0)
