@@ -41,6 +41,9 @@ QString verdictLine(const BatchVerdict &v)
             .arg(v.groups == 1 ? QStringLiteral("group") : QStringLiteral("groups"));
     case Status::Differs:
         return v.code + QStringLiteral(" differs: ") + v.differences.join(QLatin1String("; "));
+    case Status::Moved:
+        return v.code + QStringLiteral(" moved since the run: ") +
+               v.differences.join(QLatin1String("; "));
     case Status::NotDone:
         return v.code + QStringLiteral(" not done");
     case Status::Failed:
@@ -61,11 +64,13 @@ QString summaryLine(const QVector<BatchVerdict> &verdicts, qint64 elapsedMs)
         shownStatus = Status::Failed;
         word = QStringLiteral("failed");
     }
-    return QStringLiteral("ALL %1 %2 of %3 %4 %5 ms")
+    const int moved = count(verdicts, Status::Moved);
+    return QStringLiteral("ALL %1 %2 of %3 %4%5 %6 ms")
         .arg(word)
         .arg(count(verdicts, shownStatus))
         .arg(recorded)
         .arg(recorded == 1 ? QStringLiteral("batch") : QStringLiteral("batches"))
+        .arg(moved > 0 ? QStringLiteral(" (%1 moved since the run)").arg(moved) : QString())
         .arg(elapsedMs);
 }
 

@@ -10,11 +10,13 @@
 // salestotals-batch --verify: its lines and its exit status.
 namespace batchcli {
 
-// "W101 ok 20 groups", "W101 differs: <what>; <what>", "W101 not done", "W101 failed: <message>".
+// "W101 ok 20 groups", "W101 differs: <what>; <what>", "M101 moved since the run: <what>",
+// "W101 not done", "W101 failed: <message>".
 QString verdictLine(const verify::BatchVerdict &verdict);
 
 // The closing line, laid out as a batch's: "ALL ok 12 of 12 batches 840 ms",
-// "ALL differs 2 of 12 batches 840 ms" (of the batches done or holding summary rows).
+// "ALL differs 2 of 12 batches 840 ms" (of the batches done or holding summary rows), with
+// "(N moved since the run)" before the time when any has.
 QString summaryLine(const QVector<verify::BatchVerdict> &verdicts, qint64 elapsedMs);
 
 // 0 every recorded batch matches, Drift when any differs, 2 when a batch could not be
