@@ -1,6 +1,8 @@
 #include "cli/verify_cli.h"
 
 #include "cli/batch_cli.h"
+#include "cli/journal.h"
+#include "cli/json_lines.h"
 #include "dm/fdm.h"
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
@@ -27,6 +29,22 @@ int count(const QVector<BatchVerdict> &verdicts, Status status)
 {
     return int(std::count_if(verdicts.begin(), verdicts.end(),
                              [status](const BatchVerdict &v) { return v.status == status; }));
+}
+
+// Drift and batches that could not be checked at the journal's error priority.
+QString prefixFor(Status status)
+{
+    const bool bad = status == Status::Differs || status == Status::Failed;
+    return bad ? journal::outPrefix(journal::Priority::Error) : QString();
+}
+
+void printLines(const QVector<BatchVerdict> &verdicts, qint64 elapsedMs, QTextStream &out)
+{
+    for (const BatchVerdict &v : verdicts)
+        out << prefixFor(v.status) << verdictLine(v) << Qt::endl;
+    const int status = verifyStatus(verdicts);
+    out << (status == AllDoneOrSkipped ? QString() : journal::outPrefix(journal::Priority::Error))
+        << summaryLine(verdicts, elapsedMs) << Qt::endl;
 }
 
 } // namespace
@@ -82,7 +100,7 @@ int verifyStatus(const QVector<BatchVerdict> &verdicts)
 }
 
 int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, QTextStream &err,
-                 const QString &program)
+                 const QString &program, RunReport *report)
 {
     QElapsedTimer timer;
     timer.start();
@@ -92,12 +110,18 @@ int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, 
         lock.acquire();
         verdicts = verify::verifyBatches(dm::FDM->PUB_DB, period, &lock);
     } catch (const dm::RunBusy &e) {
-        err << program << ": " << singleLine(e.message()) << Qt::endl;
+        err << journal::errPrefix(journal::Priority::Warning) << program << ": "
+            << singleLine(e.message()) << Qt::endl;
         return Busy;
     }
-    for (const BatchVerdict &v : std::as_const(verdicts))
-        out << verdictLine(v) << Qt::endl;
-    out << summaryLine(verdicts, timer.elapsed()) << Qt::endl;
+    if (report)
+        report->verdicts = verdicts;
+    if (report && report->json) {
+        for (const BatchVerdict &v : std::as_const(verdicts))
+            out << json::line(json::verdictObject(v, period)) << Qt::endl;
+    } else {
+        printLines(verdicts, timer.elapsed(), out);
+    }
     return verifyStatus(verdicts);
 }
 

@@ -2,6 +2,7 @@
 
 #include "batch/period_source.h"
 #include "batch/verify.h"
+#include "cli/run_report.h"
 
 #include <QString>
 #include <QTextStream>
@@ -24,9 +25,10 @@ QString summaryLine(const QVector<verify::BatchVerdict> &verdicts, qint64 elapse
 int verifyStatus(const QVector<verify::BatchVerdict> &verdicts);
 
 // Takes the run lock, so that no run is half done meanwhile, verifies every batch for the
-// period on the company connection and prints the lines. Returns the exit status (75 when
-// another run holds the lock); throws dm::Error when the database cannot be reached.
+// period on the company connection and prints the lines (JSON objects when the report says
+// so), keeping the verdicts in the report. Returns the exit status (75 when another run holds
+// the lock); throws dm::Error when the database cannot be reached.
 int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, QTextStream &err,
-                 const QString &program);
+                 const QString &program, RunReport *report = nullptr);
 
 } // namespace batchcli

@@ -7,6 +7,9 @@
 #include "sqlcompat/sqlcompat.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -154,6 +157,23 @@ protected:
     static inline bool s_ran = false;
 };
 
+QJsonObject object(const QString &line)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+    EXPECT_TRUE(error.error == QJsonParseError::NoError && doc.isObject())
+        << error.errorString().toStdString() << " in " << line.toStdString();
+    return doc.object();
+}
+
+QString lastSuccess(const QString &metrics)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^salestotals_run_last_success_timestamp_seconds (.+)$"),
+        QRegularExpression::MultilineOption);
+    return line.match(metrics).captured(1);
+}
+
 QByteArray digest(const QString &path)
 {
     QFile file(path);
@@ -285,6 +305,81 @@ TEST_F(Verify, CompletionRowWithoutSummaryRowsAndABatchNotDone)
                                               .arg(m103Groups)},
                                  {"Y301", QStringLiteral("Y301 not done")}})
                            << "ALL differs 1 of 11 batches");
+}
+
+// A busy run as JSON, and its metrics file: replaced whole (a reader holding the old file
+// reads it to its end), with the last success of the run before.
+TEST_F(Verify, BusyRunAsJsonKeepsTheLastSuccessInItsMetrics)
+{
+    const QString metrics = dir.filePath(QStringLiteral("salestotals-batch.prom"));
+    const Program program(BATCH_SHORT_WAIT, dir.path());
+    ASSERT_EQ(program.run(Period + QStringList{"--metrics", metrics}).status, 0);
+    QFile copy(metrics);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    const QByteArray old = copy.readAll();
+    const QString succeeded = lastSuccess(QString::fromUtf8(old));
+    ASSERT_FALSE(succeeded.isEmpty());
+    // Open, unread, while the next run writes.
+    QFile before(metrics);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+
+    QLockFile held(dm::RunLock::lockFilePath(database));
+    ASSERT_TRUE(held.tryLock(0));
+    const Outcome o = program.run(Period + QStringList{"--json", "--metrics", metrics});
+    EXPECT_EQ(o.status, 75);
+    ASSERT_EQ(o.lines.size(), 1) << o.lines.join(u'\n').toStdString();
+    const QJsonObject all = object(o.lines.first());
+    EXPECT_EQ(all["code"], "ALL");
+    EXPECT_EQ(all["status"], "busy");
+    EXPECT_EQ(all["exit_status"], 75);
+    EXPECT_EQ(all["done"], 0);
+    EXPECT_TRUE(all["message"].toString().contains(
+        QLatin1String("Another run holds the company database C_QVT")))
+        << all["message"].toString().toStdString();
+
+    EXPECT_EQ(before.readAll(), old) << "the file was rewritten in place";
+    QFile after(metrics);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(after.readAll());
+    EXPECT_TRUE(text.contains(QLatin1String("\nsalestotals_run_exit_status 75\n")))
+        << text.toStdString();
+    EXPECT_EQ(lastSuccess(text), succeeded);
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("salestotals-batch.prom*")}, QDir::Files),
+              QStringList{"salestotals-batch.prom"});
+}
+
+// Drift and growth as JSON Lines: the largest difference with its group, its totals exact.
+TEST_F(Verify, DriftAsJsonLines)
+{
+    const QString group = invoiceGroup();
+    const QMap<QString, QString> before = invoiceTotals(group);
+    addInvoice(QStringLiteral("20261203"), group);
+
+    const Outcome o = verify({QStringLiteral("--json")});
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    ASSERT_EQ(o.lines.size(), 13);
+    const QJsonObject w301 = object(o.lines[9]);
+    EXPECT_EQ(w301["code"], "W301");
+    EXPECT_EQ(w301["status"], "differs");
+    EXPECT_EQ(w301["period"].toObject(), (QJsonObject{{"year", "2026"}, {"week", 49}}));
+    const QString stored = verify::totalText(decimal(before["W301"]));
+    EXPECT_EQ(
+        w301["largest"].toObject(),
+        (QJsonObject{{"group", group},
+                     {"stored", stored},
+                     {"recomputed", verify::totalText(*decimal(stored).plus(decimal("152.5")))},
+                     {"difference", "152.5"}}));
+    EXPECT_EQ(w301["differences"].toArray().size(), 1);
+    EXPECT_EQ(object(o.lines[10])["status"], "moved");
+    EXPECT_EQ(object(o.lines[0])["status"], "ok");
+    EXPECT_GT(object(o.lines[0])["groups"].toInt(), 0);
+    const QJsonObject all = object(o.lines.last());
+    EXPECT_EQ(all["status"], "differs");
+    EXPECT_EQ(all["exit_status"], 3);
+    EXPECT_EQ(all["ok"], 9);
+    EXPECT_EQ(all["differs"], 1);
+    EXPECT_EQ(all["moved"], 2);
+    EXPECT_EQ(all["failed"], 0);
 }
 
 } // namespace
