@@ -67,13 +67,6 @@ const char *overallStatus(int exitStatus)
     }
 }
 
-int verdictCount(const RunReport &report, verify::Status status)
-{
-    return int(
-        std::count_if(report.verdicts.begin(), report.verdicts.end(),
-                      [status](const verify::BatchVerdict &v) { return v.status == status; }));
-}
-
 void addCounts(QJsonObject &object, const RunReport &report)
 {
     if (report.mode == Mode::Run) {
@@ -84,7 +77,7 @@ void addCounts(QJsonObject &object, const RunReport &report)
         for (const auto status :
              {verify::Status::Ok, verify::Status::Differs, verify::Status::Moved,
               verify::Status::NotDone, verify::Status::Failed})
-            object.insert(QLatin1String(verdictStatus(status)), verdictCount(report, status));
+            object.insert(QLatin1String(verdictStatus(status)), report.count(status));
     }
 }
 

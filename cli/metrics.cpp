@@ -34,13 +34,6 @@ QString outcome(const char *name)
     return QStringLiteral("{outcome=\"%1\"}").arg(QLatin1String(name));
 }
 
-int verdicts(const RunReport &report, verify::Status status)
-{
-    return int(
-        std::count_if(report.verdicts.begin(), report.verdicts.end(),
-                      [status](const verify::BatchVerdict &v) { return v.status == status; }));
-}
-
 Samples batchSamples(const RunReport &report)
 {
     if (report.mode == Mode::Run)
@@ -48,11 +41,11 @@ Samples batchSamples(const RunReport &report)
                 {outcome("skipped"), QString::number(report.skipped)},
                 {outcome("failed"), QString::number(report.failed)}};
     using verify::Status;
-    return {{outcome("ok"), QString::number(verdicts(report, Status::Ok))},
-            {outcome("differs"), QString::number(verdicts(report, Status::Differs))},
-            {outcome("moved"), QString::number(verdicts(report, Status::Moved))},
-            {outcome("not_done"), QString::number(verdicts(report, Status::NotDone))},
-            {outcome("failed"), QString::number(verdicts(report, Status::Failed))}};
+    return {{outcome("ok"), QString::number(report.count(Status::Ok))},
+            {outcome("differs"), QString::number(report.count(Status::Differs))},
+            {outcome("moved"), QString::number(report.count(Status::Moved))},
+            {outcome("not_done"), QString::number(report.count(Status::NotDone))},
+            {outcome("failed"), QString::number(report.count(Status::Failed))}};
 }
 
 // The value of a sample without labels in an earlier file; empty when there is none.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <algorithm>
 #include <optional>
 
 // What one invocation of salestotals-batch did, for its closing JSON object and its metrics.
@@ -31,6 +32,14 @@ struct RunReport
     QVector<verify::BatchVerdict> verdicts;
     QString errorText; // what went to standard error
     qint64 elapsedMs = 0;
+
+    // Verify's batches of that status.
+    int count(verify::Status status) const
+    {
+        return int(
+            std::count_if(verdicts.begin(), verdicts.end(),
+                          [status](const verify::BatchVerdict &v) { return v.status == status; }));
+    }
 };
 
 // Counts the batches of a run into the report and passes each event on to the printer.
