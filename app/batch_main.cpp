@@ -1,5 +1,6 @@
 // salestotals-batch: the twelve summary batches without a window, for scheduled runs.
 #include "cli/batch_cli.h"
+#include "cli/journal.h"
 #include "dm/fdm.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ int main(int argc, char **argv)
     QStringList arguments = QCoreApplication::arguments();
     const QString program = QFileInfo(arguments.takeFirst()).fileName();
 
+    batchcli::journal::detectStandardStreams();
     QTextStream out(stdout);
     QTextStream err(stderr);
     dm::FDM = new dm::TFDM; // closed connections; nothing touches the database yet

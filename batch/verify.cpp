@@ -1,6 +1,7 @@
 #include "batch/verify.h"
 
 #include "batch/statements.h"
+#include "batch/verify_growth.h"
 #include "dm/error.h"
 #include "dm/query.h"
 #include "dm/run_lock.h"
@@ -23,6 +24,16 @@ QString totalText(const sqlcompat::Decimal &total)
             text.chop(1);
     }
     return text;
+}
+
+QString groupKey(const std::optional<QString> &group)
+{
+    if (!group)
+        return QStringLiteral("\x01null");
+    QString key = *group;
+    while (key.endsWith(u' '))
+        key.chop(1);
+    return u'\x02' + key.toCaseFolded();
 }
 
 namespace {
@@ -121,17 +132,6 @@ QVector<GroupTotal> recomputedTotals(dm::Connection &connection, const BatchDef 
     return groupTotals(query);
 }
 
-// The server's grouping: letter case and trailing blanks do not make another group.
-QString groupKey(const std::optional<QString> &group)
-{
-    if (!group)
-        return QStringLiteral("\x01null");
-    QString key = *group;
-    while (key.endsWith(u' '))
-        key.chop(1);
-    return u'\x02' + key.toCaseFolded();
-}
-
 QString shown(const std::optional<QString> &group)
 {
     return group ? u'\'' + *group + u'\'' : QStringLiteral("NULL");
@@ -173,16 +173,14 @@ public:
         if (stored.total == recomputed.total)
             return;
         ++m_count;
+        m_groups << recomputed.group;
         // A null against a number has no size; any number beats it.
         std::optional<sqlcompat::Decimal> size;
         if (stored.total && recomputed.total)
             if (const auto d = stored.total->minus(*recomputed.total))
                 size = d->isNegative() ? d->negated() : *d;
-        if (m_count == 1 || (size && (!m_size || size->compare(*m_size) > 0))) {
-            m_size = size;
-            m_stored = stored;
-            m_recomputed = recomputed;
-        }
+        if (m_count == 1 || (size && (!m_largest.size || size->compare(*m_largest.size) > 0)))
+            m_largest = {stored.group, stored.total, recomputed.total, size};
     }
     QString phrase() const
     {
@@ -191,15 +189,19 @@ public:
         return QStringLiteral("%1 %2, largest %3 in %4 (stored %5, recomputed %6)")
             .arg(m_count)
             .arg(m_count == 1 ? QStringLiteral("total differs") : QStringLiteral("totals differ"))
-            .arg(shown(m_size), shown(m_stored.group), shown(m_stored.total),
-                 shown(m_recomputed.total));
+            .arg(shown(m_largest.size), shown(m_largest.group), shown(m_largest.stored),
+                 shown(m_largest.recomputed));
     }
+    std::optional<LargestDifference> largest() const
+    {
+        return m_count > 0 ? std::optional(m_largest) : std::nullopt;
+    }
+    const QVector<std::optional<QString>> &groups() const { return m_groups; }
 
 private:
     int m_count = 0;
-    std::optional<sqlcompat::Decimal> m_size;
-    GroupTotal m_stored;
-    GroupTotal m_recomputed;
+    QVector<std::optional<QString>> m_groups;
+    LargestDifference m_largest;
 };
 
 QHash<QString, Stored> byGroup(const QVector<GroupTotal> &stored, QStringList &order)
@@ -216,9 +218,10 @@ QHash<QString, Stored> byGroup(const QVector<GroupTotal> &stored, QStringList &o
     return result;
 }
 
-// The groups' own comparison: missing, extra, present twice, totals that differ.
-QStringList groupDifferences(const QVector<GroupTotal> &recomputed,
-                             const QVector<GroupTotal> &stored)
+// The groups' own comparison: missing, extra, present twice, totals that differ. Only the
+// missing groups and the totals are what rows posted later can make.
+void groupDifferences(const QVector<GroupTotal> &recomputed, const QVector<GroupTotal> &stored,
+                      BatchVerdict &verdict)
 {
     QStringList storedOrder;
     QHash<QString, Stored> rows = byGroup(stored, storedOrder);
@@ -229,10 +232,12 @@ QStringList groupDifferences(const QVector<GroupTotal> &recomputed,
         const QString key = groupKey(r.group);
         seen.insert(key, true);
         const auto found = rows.constFind(key);
-        if (found == rows.constEnd())
+        if (found == rows.constEnd()) {
             missing << shown(r.group);
-        else
+            verdict.changedGroups << r.group;
+        } else {
             deviations.add(found->first, r);
+        }
     }
     for (const QString &key : std::as_const(storedOrder)) {
         const Stored &s = rows[key];
@@ -243,7 +248,7 @@ QStringList groupDifferences(const QVector<GroupTotal> &recomputed,
                           ? shown(s.first.group)
                           : QStringLiteral("%1 %2 times").arg(shown(s.first.group)).arg(s.rows));
     }
-    QStringList phrases;
+    QStringList &phrases = verdict.differences;
     if (!twice.isEmpty())
         phrases << groupsPhrase(twice.size(), "present twice (counted twice)", twice);
     if (!missing.isEmpty())
@@ -252,7 +257,9 @@ QStringList groupDifferences(const QVector<GroupTotal> &recomputed,
         phrases << groupsPhrase(extra.size(), "extra", extra);
     if (const QString d = deviations.phrase(); !d.isEmpty())
         phrases << d;
-    return phrases;
+    verdict.largest = deviations.largest();
+    verdict.changedGroups << deviations.groups();
+    verdict.onlyGrowth = !phrases.isEmpty() && twice.isEmpty() && extra.isEmpty();
 }
 
 } // namespace
@@ -303,7 +310,9 @@ BatchVerdict compareBatch(const QString &code, int completionRows,
                      .arg(recomputed.size() == 1 ? QStringLiteral("group")
                                                  : QStringLiteral("groups"));
         else
-            d << groupDifferences(recomputed, stored);
+            groupDifferences(recomputed, stored, verdict);
+        // A batch recorded twice is no growth, whatever its groups say.
+        verdict.onlyGrowth = verdict.onlyGrowth && completionRows == 1;
     }
     if (!d.isEmpty())
         verdict.status = Status::Differs;
@@ -322,7 +331,10 @@ BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
     // reported as they are, and the source is not read for them.
     if (completions == 0)
         return compareBatch(batch.code, 0, {}, stored);
-    return compareBatch(batch.code, completions, recomputedTotals(connection, batch, v), stored);
+    BatchVerdict verdict =
+        compareBatch(batch.code, completions, recomputedTotals(connection, batch, v), stored);
+    judgeGrowth(connection, batch, period, verdict);
+    return verdict;
 }
 
 namespace {

@@ -26,21 +26,40 @@ struct GroupTotal
     std::optional<sqlcompat::Decimal> total;
 };
 
-enum class Status { Ok, Differs, NotDone, Failed };
+// Moved: differs only as rows posted since the run can make it, in a month or year that was
+// still running then; not drift.
+enum class Status { Ok, Differs, Moved, NotDone, Failed };
+
+// The group whose totals differ the most. A null total or group stays null; a null against a
+// number has no size.
+struct LargestDifference
+{
+    std::optional<QString> group;
+    std::optional<sqlcompat::Decimal> stored;
+    std::optional<sqlcompat::Decimal> recomputed;
+    std::optional<sqlcompat::Decimal> size;
+};
 
 struct BatchVerdict
 {
     QString code;
     Status status = Status::NotDone;
     int groups = 0;          // groups recomputed
-    QStringList differences; // what differs, in the order of the checks; empty unless Differs
+    QStringList differences; // what differs, in the order of the checks; empty unless it does
     QString failure;         // the database's message, for Failed
+    // Every difference is one that new source rows make: totals changed, groups appeared.
+    bool onlyGrowth = false;
+    QVector<std::optional<QString>> changedGroups; // their groups, when onlyGrowth
+    std::optional<LargestDifference> largest;
 };
 
 // A total as the database hands it back: a decimal text (SQL Server's decimal, read exactly),
 // a whole number, or a double (the embedded database's, which stands for the decimal of at
 // most 15 digits nearest to it). Throws dm::Error for anything else.
 std::optional<sqlcompat::Decimal> totalOf(const dm::Variant &value);
+
+// The server's grouping: letter case and trailing blanks do not make another group.
+QString groupKey(const std::optional<QString> &group);
 
 // A total as the lines show it: exact, without the zeros that only the column's scale adds.
 QString totalText(const sqlcompat::Decimal &total);
@@ -52,7 +71,8 @@ BatchVerdict compareBatch(const QString &code, int completionRows,
                           const QVector<GroupTotal> &recomputed, const QVector<GroupTotal> &stored);
 
 // Reads the batch's completion rows and summary rows for the period, runs the batch's own
-// SELECT (the database aggregates; only totals come back), and compares. Throws dm::Error.
+// SELECT (the database aggregates; only totals come back), and compares; a month or year still
+// running at the run may come back Moved. Throws dm::Error.
 BatchVerdict verifyBatch(dm::Connection &connection, const BatchDef &batch,
                          const PeriodSource &period);
 

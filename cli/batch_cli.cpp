@@ -4,6 +4,11 @@
 #include "batch/statements.h"
 #include "calendar/default_period.h"
 #include "calendar/period.h"
+#include "cli/journal.h"
+#include "cli/json_lines.h"
+#include "cli/metrics.h"
+#include "cli/run_log.h"
+#include "cli/run_report.h"
 #include "cli/verify_cli.h"
 #include "dm/fdm.h"
 #include "dm/query.h"
@@ -13,15 +18,9 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QHash>
-#include <QIODevice>
-#include <QSysInfo>
 #include <algorithm>
-#include <cstdlib>
 
 namespace batchcli {
 
@@ -79,7 +78,23 @@ QList<QCommandLineOption> optionDefinitions()
         QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("SECONDS")),
         QCommandLineOption(QStringLiteral("config"), {}, QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("show-config"), {}),
+        QCommandLineOption(QStringLiteral("json"), {}),
+        QCommandLineOption(QStringLiteral("metrics"), {}, QStringLiteral("FILE")),
     };
+}
+
+// --json and --metrics: what the run reports besides its lines. Throws UsageError.
+void takeOutputOption(Options &options, const QString &name, const QString &value)
+{
+    if (name == QLatin1String("json")) {
+        if (options.json)
+            throw UsageError(QStringLiteral("--json is given twice"));
+        options.json = true;
+    } else if (name == QLatin1String("metrics")) {
+        if (value.isEmpty())
+            throw UsageError(QStringLiteral("--metrics needs a file name"));
+        setOnce(options.metrics, QStringLiteral("--metrics"), value);
+    }
 }
 
 // One occurrence of an option with its value, as the command line gave it. Throws UsageError.
@@ -117,6 +132,8 @@ void takeOption(Options &options, const QString &name, const QString &value)
         if (options.showConfig)
             throw UsageError(QStringLiteral("--show-config is given twice"));
         options.showConfig = true;
+    } else {
+        takeOutputOption(options, name, value);
     }
 }
 
@@ -166,6 +183,8 @@ Reading readArguments(const QStringList &arguments, bool lastIsValue)
         throw UsageError(QStringLiteral("--verify takes no value and is given once"));
     if (!parsed && last.startsWith(QLatin1String("--show-config=")))
         throw UsageError(QStringLiteral("--show-config takes no value"));
+    if (!parsed && last.startsWith(QLatin1String("--json=")))
+        throw UsageError(QStringLiteral("--json takes no value"));
     if (!parsed)
         throw UsageError(QStringLiteral("unknown option '%1'").arg(last));
     // QCommandLineParser reads a lone "--" as the end of the options; here it is unknown.
@@ -204,118 +223,45 @@ QString periodText(const PeriodSource &period)
         .arg(period.week());
 }
 
-// The file of --log: each run appends a header, what it printed and its exit status. The log
-// never truncates and never fails the run: one that cannot be written costs one line on
-// standard error.
-class RunLog
+void reportPeriod(RunReport &report, const PeriodSource &period)
 {
-public:
-    RunLog(const QString &path, const QString &program, QTextStream &err)
-        : m_file(path), m_program(program), m_err(err)
-    {
-        // The scheduled task's folder under ProgramData does not exist before its first run.
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-            fail(QStringLiteral("its folder cannot be made"));
-        else if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
-                              QIODevice::Unbuffered))
-            fail(m_file.errorString());
-    }
+    report.period = ReportedPeriod{period.yearText(), period.month(), period.week()};
+}
 
-    // The header, written once the period is known; a run that ends before has none.
-    void begin(const QString &period)
-    {
-        if (m_begun)
-            return;
-        m_begun = true;
-        const QDateTime now = QDateTime::currentDateTime();
-        const int offset = now.offsetFromUtc() / 60;
-        write(QStringLiteral("== %1 %2%3:%4 on %5: %6\n")
-                  .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                       offset < 0 ? QStringLiteral("-") : QStringLiteral("+"))
-                  .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-                  .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'))
-                  .arg(QSysInfo::machineHostName(), period));
-    }
-
-    void add(const QString &text)
-    {
-        begin(QStringLiteral("period not determined"));
-        write(text);
-    }
-
-    void end(int status)
-    {
-        begin(QStringLiteral("period not determined"));
-        write(QStringLiteral("== exit status %1\n").arg(status));
-    }
-
-private:
-    void write(const QString &text)
-    {
-        if (!m_file.isOpen())
-            return;
-        const QByteArray bytes = text.toUtf8();
-        if (m_file.write(bytes) != bytes.size()) {
-            fail(m_file.errorString());
-            m_file.close();
-        }
-    }
-
-    void fail(const QString &reason)
-    {
-        m_err << m_program << ": the log " << QDir::toNativeSeparators(m_file.fileName())
-              << " cannot be written (" << reason << "); the run goes on without it" << Qt::endl;
-    }
-
-    QFile m_file;
-    QString m_program;
-    QTextStream &m_err;
-    bool m_begun = false;
-};
-
-// A stream's device that prints to the stream it stands in for and adds the text to the log.
-class LogTee : public QIODevice
+QString warning()
 {
-public:
-    LogTee(QTextStream &to, RunLog &log) : m_to(to), m_log(log) { open(QIODevice::WriteOnly); }
+    return journal::errPrefix(journal::Priority::Warning);
+}
 
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        const QString text = QString::fromUtf8(data, size);
-        m_to << text << Qt::flush;
-        m_log.add(text);
-        return size;
-    }
-
-private:
-    QTextStream &m_to;
-    RunLog &m_log;
-};
+QString error()
+{
+    return journal::errPrefix(journal::Priority::Error);
+}
 
 // The twelve batches under the lock the start-up took.
 int runBatches(const Period &period, dm::RunLock &lock, QTextStream &out, QTextStream &err,
-               const QString &program)
+               const QString &program, RunReport &report)
 {
     NoBoxes boxes;
     dm::Query adoInSert(&dm::FDM->PUB_DB);
-    LinePrinter printer(out);
-    BatchRun run(adoInSert, period, boxes, &printer, &lock);
+    LinePrinter lines(out);
+    json::BatchPrinter objects(out, period);
+    Tally tally(report, report.json ? static_cast<BatchListener &>(objects) : lines);
+    BatchRun run(adoInSert, period, boxes, &tally, &lock);
     try {
         run.BitBtn1Click();
     } catch (const dm::RunBusy &e) {
-        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        err << warning() << program << ": " << oneLine(e.message()) << Qt::endl;
         return Busy;
     } catch (const dm::RunLockError &e) {
-        err << program << ": " << oneLine(e.message()) << "; the run ends" << Qt::endl;
+        err << error() << program << ": " << oneLine(e.message()) << "; the run ends" << Qt::endl;
         return CannotStart;
     } catch (const dm::Error &e) {
-        err << program << ": the completion check failed, the run ends: " << oneLine(e.message())
-            << Qt::endl;
+        err << error() << program
+            << ": the completion check failed, the run ends: " << oneLine(e.message()) << Qt::endl;
         return CannotStart;
     }
-    return printer.failures() > 0 ? BatchFailed : AllDoneOrSkipped;
+    return report.failed > 0 ? BatchFailed : AllDoneOrSkipped;
 }
 
 // The start-up up to the proposed period, without the lock or the emptying. Throws dm::Error.
@@ -331,19 +277,23 @@ Period proposedToday(QDate today)
     return *period;
 }
 
-int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log)
+int dryRun(const Options &options, QDate today, QTextStream &out, RunLog *log, RunReport &report)
 {
     setCompanyCode();
     const Period period = options.wholePeriodGiven() ? givenPeriod(options)
                                                      : periodInUse(options, proposedToday(today));
+    reportPeriod(report, period);
     if (log)
         log->begin(periodText(period) + QStringLiteral(", dry run"));
-    printStatements(period, out);
+    if (options.json)
+        json::printStatements(period, out);
+    else
+        printStatements(period, out);
     return AllDoneOrSkipped;
 }
 
 int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
-            const QString &program, RunLog *log)
+            const QString &program, RunLog *log, RunReport &report)
 {
     // The whole start-up runs also when the options give the period, as the window's does
     // before the operator changes its fields. The emptying and the batches run under one
@@ -354,6 +304,7 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     steps.waitSeconds = options.wait.value_or(dm::configuredRunLockWait());
     steps.proposed = [&] {
         period = periodInUse(options, proposedPeriod(CurYear, CurMonth, CurWeek));
+        reportPeriod(report, *period);
         if (log)
             log->begin(periodText(*period));
     };
@@ -363,40 +314,88 @@ int fullRun(const Options &options, QDate today, QTextStream &out, QTextStream &
     try {
         lock = runStartUp(steps, boxes, &message);
     } catch (const dm::RunBusy &e) {
-        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        err << warning() << program << ": " << oneLine(e.message()) << Qt::endl;
         return Busy;
     }
     if (!lock) {
         // Completion rows left from an earlier run would skip batches that never ran.
-        err << program << ": the summary tables were not emptied: " << oneLine(message) << Qt::endl;
+        err << error() << program << ": the summary tables were not emptied: " << oneLine(message)
+            << Qt::endl;
         return CannotStart;
     }
-    return runBatches(*period, *lock, out, err, program);
+    return runBatches(*period, *lock, out, err, program, report);
 }
 
 // The run's start-up and period, then verify instead of the emptying and the batches.
 int verifyRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
-              const QString &program, RunLog *log)
+              const QString &program, RunLog *log, RunReport &report)
 {
     const Period period = periodInUse(options, proposedToday(today));
+    reportPeriod(report, period);
     if (log)
         log->begin(periodText(period) + QStringLiteral(", verify"));
     return verifyTotals(period, options.wait.value_or(dm::configuredRunLockWait()), out, err,
-                        program);
+                        program, &report);
 }
 
 int run(const Options &options, QDate today, QTextStream &out, QTextStream &err,
-        const QString &program, RunLog *log)
+        const QString &program, RunLog *log, RunReport &report)
 {
     try {
         if (options.verify)
-            return verifyRun(options, today, out, err, program, log);
-        return options.dryRun ? dryRun(options, today, out, log)
-                              : fullRun(options, today, out, err, program, log);
+            return verifyRun(options, today, out, err, program, log, report);
+        return options.dryRun ? dryRun(options, today, out, log, report)
+                              : fullRun(options, today, out, err, program, log, report);
     } catch (const dm::Error &e) {
-        err << program << ": " << oneLine(e.message()) << Qt::endl;
+        err << error() << program << ": " << oneLine(e.message()) << Qt::endl;
         return CannotStart;
     }
+}
+
+RunReport reportFor(const Options &options)
+{
+    RunReport report;
+    report.mode = options.verify ? Mode::Verify : options.dryRun ? Mode::DryRun : Mode::Run;
+    report.json = options.json;
+    return report;
+}
+
+// The run with its copies: the log, the closing JSON object, the metrics file.
+int reportedRun(const Options &options, QDate today, QTextStream &out, QTextStream &err,
+                const QString &program)
+{
+    QElapsedTimer timer;
+    timer.start();
+    RunReport report = reportFor(options);
+    std::optional<RunLog> log;
+    if (options.log)
+        log.emplace(*options.log, program, err);
+    Tee outTee(out, [&](const QString &text) {
+        if (log)
+            log->add(text);
+    });
+    Tee errTee(err, [&](const QString &text) {
+        report.errorText += text;
+        if (log)
+            log->add(text);
+    });
+    QTextStream loggedOut(&outTee);
+    QTextStream loggedErr(&errTee);
+    int status = CannotStart;
+    if (dm::loadSettings(options.config))
+        status = run(options, today, loggedOut, loggedErr, program, log ? &*log : nullptr, report);
+    else
+        loggedErr << error() << program << ": " << dm::loadError() << Qt::endl;
+    report.elapsedMs = timer.elapsed();
+    if (options.metrics && report.mode != Mode::DryRun)
+        metrics::update(*options.metrics, report, status, loggedErr, program);
+    loggedErr.flush();
+    if (options.json)
+        loggedOut << json::line(json::closingObject(report, status)) << Qt::endl;
+    loggedOut.flush();
+    if (log)
+        log->end(status);
+    return status;
 }
 
 } // namespace
@@ -457,9 +456,15 @@ QString usageText(const QString &program)
                "                                         differ (the largest and its group),\n"
                "                                         rows present twice, a completion row\n"
                "                                         without summary rows or the reverse\n"
+               "                  CODE moved since the run: WHAT\n"
+               "                                         a month or year that went on after\n"
+               "                                         the week: totals changed or groups\n"
+               "                                         added, as orders posted since do;\n"
+               "                                         not drift\n"
                "                  CODE not done          nothing recorded for the period\n"
                "                  CODE failed: MESSAGE   it could not be recomputed\n"
-               "                and last \"ALL ok|differs|failed N of M batches T ms\". It\n"
+               "                and last \"ALL ok|differs|failed N of M batches T ms\", with\n"
+               "                \"(K moved since the run)\" before the time when any has. It\n"
                "                takes the run lock and reads in a transaction that writes\n"
                "                nothing.\n"
                "  --log FILE    also append the run to FILE: a header line with the date,\n"
@@ -476,9 +481,42 @@ QString usageText(const QString &program)
                "                configuration (below)\n"
                "  --show-config print every setting in effect, where it came from, and the\n"
                "                connection they make; touches no database\n"
+               "  --json        print JSON Lines instead: one object per batch and a\n"
+               "                closing object (keys below), with the same exit status\n"
+               "  --metrics FILE\n"
+               "                after a run or a verify (not a dry run), replace FILE with\n"
+               "                its outcome in Prometheus' text format, written beside it\n"
+               "                and renamed over it: salestotals_run_* or\n"
+               "                salestotals_verify_* last_timestamp_seconds, exit_status,\n"
+               "                success, last_success_timestamp_seconds (kept from FILE\n"
+               "                when this one did not exit 0), batches{outcome=...} and\n"
+               "                duration_seconds. A FILE that cannot be written is\n"
+               "                reported on standard error and the run goes on.\n"
                "  -h, --help    print this help\n"
                "\n"
-               "Batch lines go to standard output, errors to standard error.\n"
+               "Batch lines go to standard output, errors to standard error. When either\n"
+               "is systemd's journal (JOURNAL_STREAM), failed batches, drift and errors\n"
+               "carry error priority and busy runs warning priority.\n"
+               "\n"
+               "JSON keys (--json), each object on one line:\n"
+               "  code          the batch code, or ALL on the closing object\n"
+               "  period        {year, week | month | roc_year} of the batch; the closing\n"
+               "                object's {year, month, week}, absent when not determined\n"
+               "  status        run: done, skipped, failed; dry run: dry_run; verify: ok,\n"
+               "                differs, moved, not_done, failed; closing: ok, failed,\n"
+               "                cannot_start, differs, busy\n"
+               "  rows, ms      a done batch's summary rows and milliseconds\n"
+               "  groups        verify: the groups recomputed\n"
+               "  differences   verify: what differs, as the text lines say it\n"
+               "  largest       verify: {group, stored, recomputed, difference}, totals as\n"
+               "                exact decimal texts, null for NULL\n"
+               "  message       the database's message of a failed batch; on the closing\n"
+               "                object what went to standard error\n"
+               "  summary, completion, binds {name, value}\n"
+               "                dry run: the statements and the value bound\n"
+               "  exit_status, ms, done, skipped, failed (run) or ok, differs, moved,\n"
+               "  not_done, failed (verify)\n"
+               "                the closing object\n"
                "\n"
                "One run at a time per company database: the emptying and the batches run\n"
                "under a lock that the window's start-up and its OK button take as well. A run\n"
@@ -489,13 +527,16 @@ QString usageText(const QString &program)
                "to delete.\n"
                "\n"
                "Exit status:\n"
-               "  0   every batch done or skipped (--verify: every recorded batch matches)\n"
+               "  0   every batch done or skipped (--verify: every recorded batch matches\n"
+               "      or moved since the run)\n"
                "  1   a batch failed\n"
                "  2   the run could not start or ended early (bad options, database\n"
                "      unreachable, no calendar week for today, the summary tables not\n"
                "      emptied, a failing completion check, the lock refused or not\n"
                "      to be checked; --verify: a batch that could not be recomputed)\n"
                "  3   --verify: the stored totals of a batch differ from their sources\n"
+               "      (a week, a group gone or twice, a completion row without summary\n"
+               "      rows or the reverse, or a month or year over before the week ended)\n"
                "  75  busy: another run holds the company database; this run changed\n"
                "      nothing (or, having lost its lock on the way, did no further batch);\n"
                "      try again later\n"
@@ -562,7 +603,8 @@ void LinePrinter::batchDone(const QString &code, int rowsInserted, qint64 elapse
 void LinePrinter::batchFailed(const QString &code, const QString &databaseMessage)
 {
     ++m_failures;
-    m_out << code << " failed: " << oneLine(databaseMessage) << Qt::endl;
+    m_out << journal::outPrefix(journal::Priority::Error) << code
+          << " failed: " << oneLine(databaseMessage) << Qt::endl;
 }
 
 void printStatements(const PeriodSource &period, QTextStream &out)
@@ -588,33 +630,23 @@ int runProgram(const QString &program, const QStringList &arguments, QDate today
     try {
         options = parseArguments(arguments);
     } catch (const UsageError &e) {
-        err << program << ": " << e.message() << "\nTry '" << program << " --help'." << Qt::endl;
+        err << error() << program << ": " << e.message() << "\nTry '" << program << " --help'."
+            << Qt::endl;
         return CannotStart;
     }
     if (options.help) {
         out << usageText(program) << Qt::flush;
         return AllDoneOrSkipped;
     }
-    if (!dm::loadSettings(options.config)) {
-        err << program << ": " << dm::loadError() << Qt::endl;
-        return CannotStart;
-    }
     if (options.showConfig) {
+        if (!dm::loadSettings(options.config)) {
+            err << error() << program << ": " << dm::loadError() << Qt::endl;
+            return CannotStart;
+        }
         out << dm::describeSettings(dm::settings()) << Qt::flush;
         return AllDoneOrSkipped;
     }
-    if (!options.log)
-        return run(options, today, out, err, program, nullptr);
-    RunLog log(*options.log, program, err);
-    LogTee outTee(out, log);
-    LogTee errTee(err, log);
-    QTextStream loggedOut(&outTee);
-    QTextStream loggedErr(&errTee);
-    const int status = run(options, today, loggedOut, loggedErr, program, &log);
-    loggedOut.flush();
-    loggedErr.flush();
-    log.end(status);
-    return status;
+    return reportedRun(options, today, out, err, program);
 }
 
 } // namespace batchcli

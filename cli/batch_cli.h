@@ -27,10 +27,12 @@ struct Options
     bool dryRun = false;
     bool verify = false; // compare the stored totals with their sources; write nothing
     bool help = false;
-    std::optional<QString> log;    // a file each run is appended to
-    std::optional<int> wait;       // seconds to wait for another run's lock
-    std::optional<QString> config; // a configuration file instead of the site's
-    bool showConfig = false;       // print the settings in effect; touch no database
+    std::optional<QString> log;     // a file each run is appended to
+    std::optional<int> wait;        // seconds to wait for another run's lock
+    std::optional<QString> config;  // a configuration file instead of the site's
+    bool showConfig = false;        // print the settings in effect; touch no database
+    bool json = false;              // JSON Lines on standard output instead of text
+    std::optional<QString> metrics; // a Prometheus text file replaced after each run
 
     bool wholePeriodGiven() const { return year && month && week; }
 };

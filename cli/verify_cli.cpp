@@ -1,6 +1,8 @@
 #include "cli/verify_cli.h"
 
 #include "cli/batch_cli.h"
+#include "cli/journal.h"
+#include "cli/json_lines.h"
 #include "dm/fdm.h"
 #include "dm/run_lock.h"
 #include "dm/shared_values.h"
@@ -29,6 +31,22 @@ int count(const QVector<BatchVerdict> &verdicts, Status status)
                              [status](const BatchVerdict &v) { return v.status == status; }));
 }
 
+// Drift and batches that could not be checked at the journal's error priority.
+QString prefixFor(Status status)
+{
+    const bool bad = status == Status::Differs || status == Status::Failed;
+    return bad ? journal::outPrefix(journal::Priority::Error) : QString();
+}
+
+void printLines(const QVector<BatchVerdict> &verdicts, qint64 elapsedMs, QTextStream &out)
+{
+    for (const BatchVerdict &v : verdicts)
+        out << prefixFor(v.status) << verdictLine(v) << Qt::endl;
+    const int status = verifyStatus(verdicts);
+    out << (status == AllDoneOrSkipped ? QString() : journal::outPrefix(journal::Priority::Error))
+        << summaryLine(verdicts, elapsedMs) << Qt::endl;
+}
+
 } // namespace
 
 QString verdictLine(const BatchVerdict &v)
@@ -41,6 +59,9 @@ QString verdictLine(const BatchVerdict &v)
             .arg(v.groups == 1 ? QStringLiteral("group") : QStringLiteral("groups"));
     case Status::Differs:
         return v.code + QStringLiteral(" differs: ") + v.differences.join(QLatin1String("; "));
+    case Status::Moved:
+        return v.code + QStringLiteral(" moved since the run: ") +
+               v.differences.join(QLatin1String("; "));
     case Status::NotDone:
         return v.code + QStringLiteral(" not done");
     case Status::Failed:
@@ -61,11 +82,13 @@ QString summaryLine(const QVector<BatchVerdict> &verdicts, qint64 elapsedMs)
         shownStatus = Status::Failed;
         word = QStringLiteral("failed");
     }
-    return QStringLiteral("ALL %1 %2 of %3 %4 %5 ms")
+    const int moved = count(verdicts, Status::Moved);
+    return QStringLiteral("ALL %1 %2 of %3 %4%5 %6 ms")
         .arg(word)
         .arg(count(verdicts, shownStatus))
         .arg(recorded)
         .arg(recorded == 1 ? QStringLiteral("batch") : QStringLiteral("batches"))
+        .arg(moved > 0 ? QStringLiteral(" (%1 moved since the run)").arg(moved) : QString())
         .arg(elapsedMs);
 }
 
@@ -77,7 +100,7 @@ int verifyStatus(const QVector<BatchVerdict> &verdicts)
 }
 
 int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, QTextStream &err,
-                 const QString &program)
+                 const QString &program, RunReport *report)
 {
     QElapsedTimer timer;
     timer.start();
@@ -87,12 +110,18 @@ int verifyTotals(const PeriodSource &period, int waitSeconds, QTextStream &out, 
         lock.acquire();
         verdicts = verify::verifyBatches(dm::FDM->PUB_DB, period, &lock);
     } catch (const dm::RunBusy &e) {
-        err << program << ": " << singleLine(e.message()) << Qt::endl;
+        err << journal::errPrefix(journal::Priority::Warning) << program << ": "
+            << singleLine(e.message()) << Qt::endl;
         return Busy;
     }
-    for (const BatchVerdict &v : std::as_const(verdicts))
-        out << verdictLine(v) << Qt::endl;
-    out << summaryLine(verdicts, timer.elapsed()) << Qt::endl;
+    if (report)
+        report->verdicts = verdicts;
+    if (report && report->json) {
+        for (const BatchVerdict &v : std::as_const(verdicts))
+            out << json::line(json::verdictObject(v, period)) << Qt::endl;
+    } else {
+        printLines(verdicts, timer.elapsed(), out);
+    }
     return verifyStatus(verdicts);
 }
 

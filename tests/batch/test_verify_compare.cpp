@@ -1,6 +1,9 @@
 // Verify's comparison of recomputed and stored groups, and the totals as drivers hand them.
 #include "batch/verify.h"
+#include "batch/verify_growth.h"
 
+#include <QDate>
+#include <QSet>
 #include <QVariant>
 #include <gtest/gtest.h>
 
@@ -71,6 +74,66 @@ TEST(VerifyCompare, TotalsFromEitherDriverCompareExactly)
     // Exact beyond a double's 15 digits: one unit in the eighth place is a difference.
     EXPECT_FALSE(*verify::totalOf(dm::Variant(QStringLiteral("123456789012.00000001"))) ==
                  *verify::totalOf(dm::Variant(QStringLiteral("123456789012.00000000"))));
+}
+
+// Rows posted later add groups and change totals, in groups that have rows dated after the
+// run's week; they never take a group away, count one twice or record a batch twice.
+TEST(VerifyCompare, OnlyWhatLaterRowsCanMakeIsGrowth)
+{
+    const QSet<QString> later{verify::groupKey(QStringLiteral("A")), verify::groupKey("N ")};
+    auto v = verify::compareBatch("M101", 1, {row("a", "12"), row("B", "1"), row("N", "3")},
+                                  {row("A", "10"), row("B", "1")});
+    verify::allowGrowth(v, later);
+    EXPECT_EQ(v.status, Status::Moved);
+    ASSERT_TRUE(v.largest.has_value());
+    EXPECT_EQ(v.largest->group, QStringLiteral("A"));
+    EXPECT_EQ(verify::totalText(*v.largest->stored), "10");
+    EXPECT_EQ(verify::totalText(*v.largest->recomputed), "12");
+    EXPECT_EQ(verify::totalText(*v.largest->size), "2");
+
+    for (const auto &drift :
+         {verify::compareBatch("M101", 1, {row("B", "2")}, {row("B", "1")}),
+          verify::compareBatch("M101", 1, {row("A", "12")}, {row("A", "10"), row("N", "1")}),
+          verify::compareBatch("M101", 1, {row("A", "12")}, {row("A", "10"), row("A", "10")}),
+          verify::compareBatch("M101", 2, {row("A", "12")}, {row("A", "10")}),
+          verify::compareBatch("M101", 1, {row("A", "12")}, {}),
+          verify::compareBatch("M101", 0, {}, {row("A", "10")})}) {
+        auto d = drift;
+        verify::allowGrowth(d, later);
+        EXPECT_EQ(d.status, Status::Differs) << d.differences.join("; ").toStdString();
+    }
+}
+
+class Period : public PeriodSource
+{
+public:
+    Period(const char *year, int month, int week) : m_year(year), m_month(month), m_week(week) {}
+    QString yearText() const override { return m_year; }
+    int month() const override { return m_month; }
+    int week() const override { return m_week; }
+
+private:
+    QString m_year;
+    int m_month;
+    int m_week;
+};
+
+// The run for a week comes after that week: a month or year that goes on past it was still
+// running then. Week 49 of 2026 ends on 5 December, week 53 on 2 January 2027.
+TEST(VerifyCompare, StillRunningAtTheRunIsJudgedFromTheWeeksEnd)
+{
+    const auto running = [](const char *code, const Period &p) {
+        return verify::runningPastTheWeek(batchByCode(code), p).has_value();
+    };
+    EXPECT_FALSE(running("W101", Period("2026", 12, 49)));
+    EXPECT_EQ(verify::runningPastTheWeek(batchByCode("M101"), Period("2026", 12, 49)),
+              QDate(2026, 12, 5));
+    EXPECT_TRUE(running("Y301", Period(" 2026 ", 12, 49)));
+    EXPECT_FALSE(running("M101", Period("2026", 11, 49)));
+    EXPECT_FALSE(running("M101", Period("2026", 12, 53)));
+    EXPECT_FALSE(running("Y101", Period("2026", 12, 53)));
+    EXPECT_TRUE(running("M101", Period("2026", 1, 4)));
+    EXPECT_FALSE(running("Y101", Period("abc", 12, 49)));
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -364,4 +366,138 @@ TEST(Program, LogPathOutsideAsciiIsTakenWhole)
     ASSERT_EQ(logged.size(), 14) << logged.join(u'\n').toStdString();
     EXPECT_EQ(logged.mid(1, 12), outcome.lines);
     EXPECT_EQ(logged.last(), QStringLiteral("== exit status 0"));
+}
+
+namespace {
+
+// Each line of a --json run as an object; a line that is no JSON object fails the test.
+QList<QJsonObject> objects(const QStringList &lines)
+{
+    QList<QJsonObject> result;
+    for (const QString &line : lines) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        EXPECT_TRUE(error.error == QJsonParseError::NoError && doc.isObject())
+            << error.errorString().toStdString() << " in " << line.toStdString();
+        result << doc.object();
+    }
+    return result;
+}
+
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The value of a sample in a metrics file; "" when absent.
+QString sample(const QString &metrics, const QString &name)
+{
+    const QRegularExpression line(u'^' + QRegularExpression::escape(name) +
+                                      QStringLiteral(" (.+)$"),
+                                  QRegularExpression::MultilineOption);
+    return line.match(metrics).captured(1);
+}
+
+} // namespace
+
+// A run with failed batches, as JSON Lines and in the metrics file: the last success is the
+// run before, which this one keeps.
+TEST(Program, FailedBatchesAsJsonLinesAndMetrics)
+{
+    TestDatabase db;
+    fill(db);
+    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const QString metrics = QDir(directoryOf(db)).filePath(QStringLiteral("salestotals.prom"));
+    const Outcome first = program.run(wholePeriod() + QStringList{"--metrics", metrics});
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    const QString succeeded =
+        sample(readAll(metrics), QStringLiteral("salestotals_run_last_success_timestamp_seconds"));
+    ASSERT_FALSE(succeeded.isEmpty()) << readAll(metrics).toStdString();
+
+    db.exec(QStringLiteral("DROP TABLE COPTG"));
+    const Outcome o = program.run(wholePeriod() + QStringList{"--json", "--metrics", metrics});
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    const QList<QJsonObject> lines = objects(o.lines);
+    ASSERT_EQ(lines.size(), 13);
+    EXPECT_EQ(lines[0]["code"], "W101");
+    EXPECT_EQ(lines[0]["status"], "done");
+    EXPECT_EQ(lines[0]["rows"], 1);
+    EXPECT_TRUE(lines[0]["ms"].isDouble());
+    EXPECT_EQ(lines[0]["period"].toObject(), (QJsonObject{{"year", "2024"}, {"week", 23}}));
+    EXPECT_EQ(lines[4]["period"].toObject(), (QJsonObject{{"year", "2024"}, {"roc_year", "113"}}));
+    EXPECT_EQ(lines[10]["code"], "M301");
+    EXPECT_EQ(lines[10]["status"], "failed");
+    EXPECT_EQ(lines[10]["message"], "no such table: COPTG");
+    EXPECT_EQ(lines[10]["period"].toObject(), (QJsonObject{{"year", "2024"}, {"month", 6}}));
+    const QJsonObject all = lines.last();
+    EXPECT_EQ(all["code"], "ALL");
+    EXPECT_EQ(all["status"], "failed");
+    EXPECT_EQ(all["exit_status"], 1);
+    EXPECT_EQ(all["done"], 9);
+    EXPECT_EQ(all["skipped"], 0);
+    EXPECT_EQ(all["failed"], 3);
+    EXPECT_EQ(all["period"].toObject(),
+              (QJsonObject{{"year", "2024"}, {"month", 6}, {"week", 23}}));
+
+    const QString text = readAll(metrics);
+    EXPECT_EQ(sample(text, QStringLiteral("salestotals_run_last_success_timestamp_seconds")),
+              succeeded);
+    EXPECT_EQ(sample(text, QStringLiteral("salestotals_run_exit_status")), "1");
+    EXPECT_EQ(sample(text, QStringLiteral("salestotals_run_success")), "0");
+    EXPECT_EQ(sample(text, QStringLiteral("salestotals_run_batches{outcome=\"failed\"}")), "3");
+    EXPECT_EQ(sample(text, QStringLiteral("salestotals_run_batches{outcome=\"done\"}")), "9");
+    EXPECT_GE(sample(text, QStringLiteral("salestotals_run_last_timestamp_seconds")).toDouble(),
+              succeeded.toDouble());
+    EXPECT_TRUE(text.contains(QLatin1String("# TYPE salestotals_run_duration_seconds gauge\n")));
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (!promtool.isEmpty()) {
+        QProcess check;
+        check.setStandardInputFile(metrics);
+        check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+        ASSERT_TRUE(check.waitForFinished());
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString();
+    }
+}
+
+// A metrics file that cannot be written costs one line on standard error, like the log.
+TEST(Program, MetricsFileInAMissingFolderLeavesTheRunAlone)
+{
+    TestDatabase db;
+    fill(db);
+    const QString metrics = QDir(directoryOf(db)).filePath(QStringLiteral("no-such/run.prom"));
+    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db))
+                          .run(wholePeriod() + QStringList{"--metrics", metrics});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.lines.size(), 12);
+    EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the metrics file %1 cannot be written (its "
+                                    "folder does not exist); the run goes on without it\n")
+                         .arg(metrics));
+    EXPECT_FALSE(QFile::exists(metrics));
+}
+
+// Under systemd standard output and error are one stream that JOURNAL_STREAM names: failures
+// carry error priority there, and nowhere else; the log never has the prefix.
+TEST(Program, FailedBatchHasErrorPriorityInTheJournalOnly)
+{
+    TestDatabase db;
+    fill(db);
+    db.exec(QStringLiteral("DROP TABLE COPTG"));
+    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const QString log = QDir(directoryOf(db)).filePath(QStringLiteral("batch.log"));
+    const QStringList journal{
+        QStringLiteral("sh"), QStringLiteral("-c"),
+        QStringLiteral("exec 2>&1; JOURNAL_STREAM=$(stat -L -c %d:%i /dev/stderr); "
+                       "export JOURNAL_STREAM; exec \"$0\" \"$@\"")};
+    const Outcome o = program.run(wholePeriod() + QStringList{"--log", log}, journal);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(withoutTimes(o.lines).mid(8),
+              (QStringList{"Y103 done 1", "<3>W301 failed: no such table: COPTG",
+                           "<3>M301 failed: no such table: COPTG",
+                           "<3>Y301 failed: no such table: COPTG"}));
+    EXPECT_FALSE(readAll(log).contains(QLatin1String("<3>"))) << readAll(log).toStdString();
+
+    const Outcome elsewhere =
+        program.run(wholePeriod(), {QStringLiteral("env"), QStringLiteral("JOURNAL_STREAM=1:1")});
+    EXPECT_EQ(elsewhere.lines.last(), QStringLiteral("Y301 failed: no such table: COPTG"));
 }

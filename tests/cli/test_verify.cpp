@@ -7,6 +7,9 @@
 #include "sqlcompat/sqlcompat.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -96,6 +99,48 @@ protected:
         return lines;
     }
 
+    // A group of invoices in week 49 and in December.
+    QString invoiceGroup() const
+    {
+        const QString group = stored(QStringLiteral(
+            "SELECT XX005 FROM FADMXX WHERE XX001 = 'W301' AND XX004 IS NOT NULL AND XX005 IN "
+            "(SELECT XX005 FROM FADMXX WHERE XX001 = 'M301') ORDER BY XX005 LIMIT 1"));
+        EXPECT_FALSE(group.isEmpty()) << "no group of week 49 in December";
+        return group;
+    }
+
+    QMap<QString, QString> invoiceTotals(const QString &group) const
+    {
+        QMap<QString, QString> totals;
+        for (const QString code : {"W301", "M301", "Y301"})
+            totals[code] = stored(QStringLiteral("SELECT XX004 FROM FADMXX WHERE XX001 = '%1' "
+                                                 "AND XX005 = '%2'")
+                                      .arg(code, group));
+        return totals;
+    }
+
+    // A confirmed invoice of 152.5 in the group, posted now.
+    void addInvoice(const QString &day, const QString &group) const
+    {
+        exec(QStringLiteral("INSERT INTO COPTG (TG001,TG002,TG003,TG004,TG006,TG023,TG045,TG046) "
+                            "VALUES ('2301','LATE000001','%1','C100','%2','Y',150,2.5)")
+                 .arg(day, group));
+    }
+
+    // The lines of batches moved by that invoice, from their totals before it.
+    static QMap<QString, QString> grownBy152_5(const QMap<QString, QString> &before,
+                                               const QString &group)
+    {
+        QMap<QString, QString> lines;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            lines[it.key()] =
+                QStringLiteral("%1 moved since the run: 1 total differs, largest 152.5 in '%2' "
+                               "(stored %3, recomputed %4)")
+                    .arg(it.key(), group, verify::totalText(decimal(it.value())),
+                         verify::totalText(*decimal(it.value()).plus(decimal("152.5"))));
+        return lines;
+    }
+
     Outcome verify(const QStringList &more = {}) const
     {
         Outcome o = Program(Embedded, dir.path()).run(Period + QStringList{"--verify"} + more);
@@ -110,6 +155,23 @@ protected:
     static inline QTemporaryDir *s_dir = nullptr;
     static inline bool s_ran = false;
 };
+
+QJsonObject object(const QString &line)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+    EXPECT_TRUE(error.error == QJsonParseError::NoError && doc.isObject())
+        << error.errorString().toStdString() << " in " << line.toStdString();
+    return doc.object();
+}
+
+QString lastSuccess(const QString &metrics)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^salestotals_run_last_success_timestamp_seconds (.+)$"),
+        QRegularExpression::MultilineOption);
+    return line.match(metrics).captured(1);
+}
 
 QByteArray digest(const QString &path)
 {
@@ -152,32 +214,35 @@ TEST_F(Verify, RunLockHeldIsBusy)
 }
 
 // An invoice of the week posted after the run: the three invoice batches of its week, month
-// and year differ by its amount in its group; the order batches do not.
+// and year differ by its amount in its group; the order batches do not. The week was over at
+// the run, so it is drift; December and 2026 were still running, so their lines say moved.
 TEST_F(Verify, InvoiceAddedAfterTheRunShowsInExactlyTheBatchesThatSumIt)
 {
-    const QString group = stored(QStringLiteral(
-        "SELECT XX005 FROM FADMXX WHERE XX001 = 'W301' AND XX004 IS NOT NULL AND XX005 IN "
-        "(SELECT XX005 FROM FADMXX WHERE XX001 = 'M301') ORDER BY XX005 LIMIT 1"));
-    ASSERT_FALSE(group.isEmpty()) << "no group of week 49 in December";
-    QMap<QString, QString> before;
-    for (const QString code : {"W301", "M301", "Y301"})
-        before[code] = stored(QStringLiteral("SELECT XX004 FROM FADMXX WHERE XX001 = '%1' AND "
-                                             "XX005 = '%2'")
-                                  .arg(code, group));
-    exec(QStringLiteral("INSERT INTO COPTG (TG001,TG002,TG003,TG004,TG006,TG023,TG045,TG046) "
-                        "VALUES ('2301','LATE000001','20261203','C100','%1','Y',150,2.5)")
-             .arg(group));
+    const QString group = invoiceGroup();
+    const QMap<QString, QString> before = invoiceTotals(group);
+    addInvoice(QStringLiteral("20261203"), group);
 
     const Outcome o = verify();
-    QMap<QString, QString> differing;
-    for (auto it = before.cbegin(); it != before.cend(); ++it)
-        differing[it.key()] =
-            QStringLiteral("%1 differs: 1 total differs, largest 152.5 in '%2' "
-                           "(stored %3, recomputed %4)")
-                .arg(it.key(), group, verify::totalText(decimal(it.value())),
-                     verify::totalText(*decimal(it.value()).plus(decimal("152.5"))));
+    QMap<QString, QString> differing = grownBy152_5(before, group);
+    differing["W301"].replace(QLatin1String("moved since the run"), QLatin1String("differs"));
     EXPECT_EQ(o.status, 3) << o.err.toStdString();
-    EXPECT_EQ(o.lines, expected(differing) << "ALL differs 3 of 12 batches");
+    EXPECT_EQ(o.lines, expected(differing)
+                           << "ALL differs 1 of 12 batches (2 moved since the run)");
+}
+
+// An invoice posted after the run for a day after the run's week, in a month and year still
+// running: growth that the next run picks up, not drift.
+TEST_F(Verify, InvoiceOfALaterDayInTheRunningMonthIsGrowth)
+{
+    const QString group = invoiceGroup();
+    QMap<QString, QString> before = invoiceTotals(group);
+    before.remove(QStringLiteral("W301"));
+    addInvoice(QStringLiteral("20261215"), group);
+
+    const Outcome o = verify();
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.lines, expected(grownBy152_5(before, group))
+                           << "ALL ok 10 of 12 batches (2 moved since the run)");
 }
 
 TEST_F(Verify, SummaryRowPresentTwiceIsABatchCountedTwice)
@@ -214,12 +279,14 @@ TEST_F(Verify, DeletedCompletionRowAndEditedSummaryRow)
     QStringList lines = expected(
         {{"W102", QStringLiteral("W102 differs: summary rows without completion row (%1 rows)")
                       .arg(w102Rows)},
+         // A running year's changed total in a group with rows after the week: verify cannot
+         // tell an edit from orders posted since the run.
          {"Y101",
-          QStringLiteral("Y101 differs: 1 total differs, largest 1000 in '%1' (stored "
+          QStringLiteral("Y101 moved since the run: 1 total differs, largest 1000 in '%1' (stored "
                          "%2, recomputed %3)")
               .arg(group, verify::totalText(*total.plus(sqlcompat::Decimal::fromInt64(1000))),
                    verify::totalText(total))}});
-    EXPECT_EQ(o.lines, lines << "ALL differs 2 of 12 batches");
+    EXPECT_EQ(o.lines, lines << "ALL differs 1 of 12 batches (1 moved since the run)");
 }
 
 // The summary rows of a batch deleted, its completion row kept; and a batch never done.
@@ -237,6 +304,81 @@ TEST_F(Verify, CompletionRowWithoutSummaryRowsAndABatchNotDone)
                                               .arg(m103Groups)},
                                  {"Y301", QStringLiteral("Y301 not done")}})
                            << "ALL differs 1 of 11 batches");
+}
+
+// A busy run as JSON, and its metrics file: replaced whole (a reader holding the old file
+// reads it to its end), with the last success of the run before.
+TEST_F(Verify, BusyRunAsJsonKeepsTheLastSuccessInItsMetrics)
+{
+    const QString metrics = dir.filePath(QStringLiteral("salestotals-batch.prom"));
+    const Program program(BATCH_SHORT_WAIT, dir.path());
+    ASSERT_EQ(program.run(Period + QStringList{"--metrics", metrics}).status, 0);
+    QFile copy(metrics);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    const QByteArray old = copy.readAll();
+    const QString succeeded = lastSuccess(QString::fromUtf8(old));
+    ASSERT_FALSE(succeeded.isEmpty());
+    // Open, unread, while the next run writes.
+    QFile before(metrics);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+
+    QLockFile held(dm::RunLock::lockFilePath(database));
+    ASSERT_TRUE(held.tryLock(0));
+    const Outcome o = program.run(Period + QStringList{"--json", "--metrics", metrics});
+    EXPECT_EQ(o.status, 75);
+    ASSERT_EQ(o.lines.size(), 1) << o.lines.join(u'\n').toStdString();
+    const QJsonObject all = object(o.lines.first());
+    EXPECT_EQ(all["code"], "ALL");
+    EXPECT_EQ(all["status"], "busy");
+    EXPECT_EQ(all["exit_status"], 75);
+    EXPECT_EQ(all["done"], 0);
+    EXPECT_TRUE(all["message"].toString().contains(
+        QLatin1String("Another run holds the company database C_QVT")))
+        << all["message"].toString().toStdString();
+
+    EXPECT_EQ(before.readAll(), old) << "the file was rewritten in place";
+    QFile after(metrics);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(after.readAll());
+    EXPECT_TRUE(text.contains(QLatin1String("\nsalestotals_run_exit_status 75\n")))
+        << text.toStdString();
+    EXPECT_EQ(lastSuccess(text), succeeded);
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("salestotals-batch.prom*")}, QDir::Files),
+              QStringList{"salestotals-batch.prom"});
+}
+
+// Drift and growth as JSON Lines: the largest difference with its group, its totals exact.
+TEST_F(Verify, DriftAsJsonLines)
+{
+    const QString group = invoiceGroup();
+    const QMap<QString, QString> before = invoiceTotals(group);
+    addInvoice(QStringLiteral("20261203"), group);
+
+    const Outcome o = verify({QStringLiteral("--json")});
+    EXPECT_EQ(o.status, 3) << o.err.toStdString();
+    ASSERT_EQ(o.lines.size(), 13);
+    const QJsonObject w301 = object(o.lines[9]);
+    EXPECT_EQ(w301["code"], "W301");
+    EXPECT_EQ(w301["status"], "differs");
+    EXPECT_EQ(w301["period"].toObject(), (QJsonObject{{"year", "2026"}, {"week", 49}}));
+    const QString stored = verify::totalText(decimal(before["W301"]));
+    EXPECT_EQ(
+        w301["largest"].toObject(),
+        (QJsonObject{{"group", group},
+                     {"stored", stored},
+                     {"recomputed", verify::totalText(*decimal(stored).plus(decimal("152.5")))},
+                     {"difference", "152.5"}}));
+    EXPECT_EQ(w301["differences"].toArray().size(), 1);
+    EXPECT_EQ(object(o.lines[10])["status"], "moved");
+    EXPECT_EQ(object(o.lines[0])["status"], "ok");
+    EXPECT_GT(object(o.lines[0])["groups"].toInt(), 0);
+    const QJsonObject all = object(o.lines.last());
+    EXPECT_EQ(all["status"], "differs");
+    EXPECT_EQ(all["exit_status"], 3);
+    EXPECT_EQ(all["ok"], 9);
+    EXPECT_EQ(all["differs"], 1);
+    EXPECT_EQ(all["moved"], 2);
+    EXPECT_EQ(all["failed"], 0);
 }
 
 } // namespace

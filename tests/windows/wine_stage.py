@@ -573,7 +573,8 @@ class Stage:
         """The demo installed where the site was (nothing of it comes back), its task
         definition registered with schtasks, and its command line run by hand (Wine runs no
         scheduled task) while the window's OK press holds the company database past the
-        default wait: the run waits, then the log gets a header and the twelve lines."""
+        default wait: the run waits, then the log gets a header and the twelve lines, and windows_exporter's folder the metrics
+        file."""
         msiexec(wine, "/i", self.args.msi)
         check(settings(wine) == {"database_file": DEMO_DB},
               f"the demo after the site's removal has the settings {settings(wine)}")
@@ -601,6 +602,10 @@ class Stage:
             for tag in ("Command", "Arguments", "WorkingDirectory"))
         check("<Monday />" in xml and "T04:30:00<" in xml, "the task is not weekly on Mondays at 04:30")
         check("--wait " in arguments, f"the task passes no wait: {arguments!r}")
+        # windows_exporter's textfile folder, as its installer leaves it.
+        textfiles = os.path.join(wine.drive_c(), "Program Files", "windows_exporter",
+                                 "textfile_inputs")
+        os.makedirs(textfiles, exist_ok=True)
         script = os.path.join(self.args.work, "task.cmd")
         with open(script, "w", newline="\r\n") as f:
             f.write(f'@echo off\ncd /d "{workdir}"\n{command} {arguments}\n')
@@ -623,6 +628,12 @@ class Stage:
               and [line[:4] for line in printed] == CODES,
               f"not the twelve batches done: {printed!r}")
         check(logged[13] == "== exit status 0", f"the log ends with {logged[13]!r}")
+        metrics = os.path.join(textfiles, "salestotals-batch.prom")
+        with open(metrics, encoding="utf-8") as f:
+            prom = f.read()
+        check("\nsalestotals_run_exit_status 0\n" in prom
+              and 'salestotals_run_batches{outcome="done"} 12\n' in prom,
+              f"the metrics file says {prom!r}")
 
         removed = wine.run(["schtasks", "/delete", "/tn", "salestotals-batch", "/f"])
         check(removed.returncode == 0 and not os.path.exists(registered),
