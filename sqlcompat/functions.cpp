@@ -74,8 +74,20 @@ bool datePartOf(sqlite3_context *context, sqlite3_value *value, DatePart &out)
 void datePart112(sqlite3_context *context, int, sqlite3_value **argv)
 {
     DatePart part;
+    if (!datePartOf(context, argv[0], part))
+        return;
+    // A date column's text, the usual case, in one step.
+    if (sqlite3_value_type(argv[1]) == SQLITE_TEXT) {
+        int result = 0;
+        const DateStatus status = datePartOfStyle112(part, textOf(argv[1]), result);
+        if (status == DateStatus::Ok)
+            sqlite3_result_int(context, result);
+        else
+            reportDate(context, status);
+        return;
+    }
     DateTime value;
-    if (datePartOf(context, argv[0], part) && dateTimeOf(context, argv[1], true, value))
+    if (dateTimeOf(context, argv[1], true, value))
         sqlite3_result_int(context, datePart(part, value));
 }
 
