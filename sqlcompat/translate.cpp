@@ -511,12 +511,46 @@ private:
             return -1;
         out += text(s);
         out += u' ';
-        for (size_t i = 0; i < ordered.size(); ++i) {
+        size_t first = 0;
+        if (const auto together = datePartsCall(dates)) {
+            out += *together;
+            first = dates.size();
+        }
+        for (size_t i = first; i < ordered.size(); ++i) {
             if (i > 0)
                 out += QStringLiteral(" AND ");
             emitRange(ordered[i], depth + 1, out);
         }
         return end;
+    }
+
+    // A column, possibly qualified: the same value each time it is read in a row.
+    bool isColumn(Range r) const { return r.size() > 0 && operandEnd(r.from, r) == r.to; }
+
+    // Tests "= whole number" of one column's date with style 112, in the order given, as one
+    // sqlsrv_dateparts112 call: a row's date is read and converted by one call, not one per
+    // test. Nothing when there are fewer than two or any is of another form.
+    std::optional<QString> datePartsCall(const std::vector<Range> &dates) const
+    {
+        if (dates.size() < 2)
+            return std::nullopt;
+        QString args;
+        Range argument{0, 0};
+        for (const Range c : dates) {
+            const auto [dp, operand] = dateConditionParts(c);
+            const int op = kind(c.from) == TokenKind::String ? c.from + 1 : dp.end;
+            const auto value = intOperand(operand);
+            bool whole = false;
+            if (value)
+                value->toInt(&whole);
+            if (!dp.style112 || !isColumn(dp.argument) || text(op) != u"=" || !whole ||
+                (argument.size() > 0 && text(dp.argument) != text(argument)))
+                return std::nullopt;
+            argument = dp.argument;
+            args += QStringLiteral(",%1,%2").arg(int(dp.part)).arg(*value);
+        }
+        return QStringLiteral("%1(%2%3)")
+            .arg(QLatin1String(DateParts112Function), text(argument).toString(), args);
     }
 
     // ---- convert(datetime, x, 112) elsewhere ----

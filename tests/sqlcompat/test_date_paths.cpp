@@ -108,12 +108,32 @@ TEST(DatePaths, TestsOfOneDateSelectTheSameRowsInEitherOrder)
     EXPECT_EQ(numbersWhere(db, QStringLiteral("TC027 = 'Y' AND ") + year + QStringLiteral(" AND ") +
                                    week),
               "1,6,7,8");
-    // The week goes first: most rows convert their date once.
+    // One call reads and converts a row's date, the week tested first: most rows stop there.
     const QString translated =
         sqlcompat::translate(QStringLiteral("SELECT 1 FROM COPTC WHERE TC027 = 'Y' AND ") + year +
                              QStringLiteral(" AND ") + week);
-    EXPECT_LT(translated.indexOf(QLatin1String("(5,")), translated.indexOf(QLatin1String("(0,")))
+    EXPECT_TRUE(translated.contains(QLatin1String("(TC003,5,24,0,2025)")))
         << translated.toStdString();
+}
+
+TEST(DatePaths, TheCombinedTestOfOtherValuesAndMalformedCalls)
+{
+    CompatDb db;
+    // Day 45000 after 1900-01-01 is 15 March 2023.
+    EXPECT_EQ(db.value("SELECT sqlsrv_dateparts112(45000, 0, 2023, 2, 3)"), "1");
+    EXPECT_EQ(db.value("SELECT sqlsrv_dateparts112(45000, 2, 4, 0, 2023)"), "0");
+    EXPECT_EQ(db.value("SELECT sqlsrv_dateparts112(NULL, 0, 2023)"), "<null>");
+    EXPECT_EQ(db.value("SELECT sqlsrv_dateparts112('', 0, 1900)"), "1");
+    EXPECT_EQ(db.runPlain("SELECT sqlsrv_dateparts112('2025x608', 0, 2025)").error, BadFormat);
+    for (const char *call :
+         {"sqlsrv_dateparts112('20250608')", "sqlsrv_dateparts112('20250608', 0)",
+          "sqlsrv_dateparts112('20250608', 0, '2025')",
+          "sqlsrv_dateparts112('20250608', 0, 2025.5)"})
+        EXPECT_EQ(db.runPlain(QStringLiteral("SELECT ") + QLatin1String(call)).error,
+                  "malformed date test")
+            << call;
+    EXPECT_EQ(db.runPlain("SELECT sqlsrv_dateparts112('20250608', 99, 1)").error,
+              "Invalid parameter 1 specified for datepart.");
 }
 
 TEST(DatePaths, AMalformedDateFailsTheStatementEveryTimeInEitherOrder)
@@ -132,19 +152,26 @@ TEST(DatePaths, AMalformedDateFailsTheStatementEveryTimeInEitherOrder)
 TEST(DatePaths, TestsThatCouldFailDifferentlyKeepTheirOrder)
 {
     CompatDb db;
+    // A test of another kind comes first: the date tests are moved before it.
     // TC002 holds no date: only rows of 2025 would convert it, and there are none.
     insertDates(db, {"20240610", "20240611"});
     EXPECT_EQ(
-        numbersWhere(db, QStringLiteral("DATEPART(YEAR, convert(datetime, TC003, 112)) = 2025 AND "
-                                        "DATEPART(Week, convert(datetime, TC002, 112)) = 24")),
+        numbersWhere(db,
+                     QStringLiteral(
+                         "TC027 = 'Y' AND DATEPART(YEAR, convert(datetime, TC003, 112)) = 2025 AND "
+                         "DATEPART(Week, convert(datetime, TC002, 112)) = 24")),
         "<null>");
     // A value that does not convert to int fails only where the year passes.
     EXPECT_EQ(
-        numbersWhere(db, QStringLiteral("DATEPART(YEAR, convert(datetime, TC003, 112)) = 2025 AND "
-                                        "DATEPART(Week, convert(datetime, TC003, 112)) = 'abc'")),
+        numbersWhere(db,
+                     QStringLiteral(
+                         "TC027 = 'Y' AND DATEPART(YEAR, convert(datetime, TC003, 112)) = 2025 AND "
+                         "DATEPART(Week, convert(datetime, TC003, 112)) = 'abc'")),
         "<null>");
     EXPECT_EQ(
-        numbersWhere(db, QStringLiteral("DATEPART(YEAR, convert(datetime, TC003, 112)) = 2024 AND "
-                                        "DATEPART(Week, convert(datetime, TC003, 112)) = 'abc'")),
+        numbersWhere(db,
+                     QStringLiteral(
+                         "TC027 = 'Y' AND DATEPART(YEAR, convert(datetime, TC003, 112)) = 2024 AND "
+                         "DATEPART(Week, convert(datetime, TC003, 112)) = 'abc'")),
         "Conversion failed when converting the varchar value 'abc' to data type int.");
 }
