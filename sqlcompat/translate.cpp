@@ -525,7 +525,10 @@ private:
     }
 
     // A column, possibly qualified: the same value each time it is read in a row.
-    bool isColumn(Range r) const { return r.size() > 0 && operandEnd(r.from, r) == r.to; }
+    bool isColumn(Range r) const
+    {
+        return r.size() > 0 && isName(r.from) && operandEnd(r.from, r) == r.to;
+    }
 
     // Tests "= whole number" of one column's date with style 112, in the order given, as one
     // sqlsrv_dateparts112 call: a row's date is read and converted by one call, not one per
