@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <thread>
@@ -26,6 +27,35 @@ qint64 microseconds(const timeval &t)
 {
     return qint64(t.tv_sec) * 1000000 + t.tv_usec;
 }
+
+// CPU time of the calling thread: a batch's own, without the memory sampler's.
+qint64 threadCpuUs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+// Wall and CPU time of one batch.
+class Lap
+{
+public:
+    void start()
+    {
+        m_wall.start();
+        m_cpuUs = threadCpuUs();
+    }
+    void record(RunCost &cost)
+    {
+        cost.batchUs << m_wall.nsecsElapsed() / 1000;
+        cost.batchCpuUs << threadCpuUs() - m_cpuUs;
+        start();
+    }
+
+private:
+    QElapsedTimer m_wall;
+    qint64 m_cpuUs = 0;
+};
 
 // The process's anonymous resident memory now (kB): its heap and stacks, not the pages of
 // mapped files such as the database.
@@ -149,14 +179,10 @@ public:
 
 private:
     // From the end of one batch to the end of the next: its completion check included.
-    void lap()
-    {
-        m_cost.batchUs << m_lap.nsecsElapsed() / 1000;
-        m_lap.start();
-    }
+    void lap() { m_lap.record(m_cost); }
 
     RunCost &m_cost;
-    QElapsedTimer m_lap;
+    Lap m_lap;
 };
 
 class Sqlite
@@ -202,7 +228,7 @@ QString times(const QVector<qint64> &us)
 QString costLine(const RunCost &c)
 {
     return QStringLiteral("run-cost wall_us=%1 user_us=%2 sys_us=%3 maxrss_kb=%4 maxanon_kb=%9 "
-                          "batches=%5 failures=%6 rows=%7 batches_us=%8")
+                          "batches=%5 failures=%6 rows=%7 batches_us=%8 batches_cpu_us=%10")
         .arg(c.wallUs)
         .arg(c.userUs)
         .arg(c.systemUs)
@@ -211,7 +237,8 @@ QString costLine(const RunCost &c)
         .arg(c.failures)
         .arg(c.rows)
         .arg(times(c.batchUs))
-        .arg(c.maxAnonKb);
+        .arg(c.maxAnonKb)
+        .arg(times(c.batchCpuUs));
 }
 
 bool parseCostLine(const QString &output, RunCost &c)
@@ -219,15 +246,24 @@ bool parseCostLine(const QString &output, RunCost &c)
     static const QRegularExpression line(
         QStringLiteral("run-cost wall_us=(\\d+) user_us=(\\d+) sys_us=(\\d+) maxrss_kb=(\\d+) "
                        "maxanon_kb=(\\d+) batches=(\\d+) failures=(\\d+) rows=(\\d+) "
-                       "batches_us=([\\d,]*)"));
+                       "batches_us=([\\d,]*) batches_cpu_us=([\\d,]*)"));
     const auto m = line.match(output);
     if (!m.hasMatch())
         return false;
-    c = RunCost{m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong(),
-                m.captured(4).toLongLong(), m.captured(5).toLongLong(), m.captured(6).toInt(),
-                m.captured(7).toInt(),      m.captured(8).toLongLong(), {}};
+    c = RunCost{m.captured(1).toLongLong(),
+                m.captured(2).toLongLong(),
+                m.captured(3).toLongLong(),
+                m.captured(4).toLongLong(),
+                m.captured(5).toLongLong(),
+                m.captured(6).toInt(),
+                m.captured(7).toInt(),
+                m.captured(8).toLongLong(),
+                {},
+                {}};
     for (const QString &t : m.captured(9).split(u',', Qt::SkipEmptyParts))
         c.batchUs << t.toLongLong();
+    for (const QString &t : m.captured(10).split(u',', Qt::SkipEmptyParts))
+        c.batchCpuUs << t.toLongLong();
     return true;
 }
 
@@ -310,15 +346,15 @@ RunCost runHandSql(const QString &databaseFile, const Period &period)
         db.exec(pragma);
     RunCost cost;
     Meter meter;
-    QElapsedTimer lap;
+    Lap lap;
+    lap.start();
     for (const HandBatch &b : batches) {
-        lap.start();
         db.exec(QStringLiteral("BEGIN"));
         cost.rows += db.exec(b.summary);
         db.exec(b.completion);
         db.exec(QStringLiteral("COMMIT"));
         ++cost.batches;
-        cost.batchUs << lap.nsecsElapsed() / 1000;
+        lap.record(cost);
     }
     meter.stop(cost);
     return cost;

@@ -17,10 +17,11 @@ struct RunCost
     qint64 systemUs = 0;
     qint64 maxRssKb = 0;
     qint64 maxAnonKb = 0;
-    int batches = 0;         // batches that finished
-    int failures = 0;        // batches that failed
-    qint64 rows = 0;         // summary rows inserted
-    QVector<qint64> batchUs; // wall time of each batch, in the order of the run
+    int batches = 0;            // batches that finished
+    int failures = 0;           // batches that failed
+    qint64 rows = 0;            // summary rows inserted
+    QVector<qint64> batchUs;    // wall time of each batch, in the order of the run
+    QVector<qint64> batchCpuUs; // CPU time of the running thread in each batch, likewise
 };
 
 // A run's result as the line a child process prints, and back.

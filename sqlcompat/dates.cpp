@@ -1,7 +1,10 @@
 #include "sqlcompat/dates.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace sqlcompat {
 
@@ -75,11 +78,20 @@ int weekdayOf(long days)
     return int(((days + 4) % 7 + 7) % 7);
 }
 
+// Days of the year before each month, 29 February aside.
+constexpr int DaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
 int dayOfYear(const DateTime &value)
 {
-    return int(daysFromCivil(value.year, value.month, value.day) -
-               daysFromCivil(value.year, 1, 1)) +
-           1;
+    return DaysBefore[value.month - 1] + (value.month > 2 && isLeap(value.year)) + value.day;
+}
+
+// 0 = Sunday, as weekdayOf(daysFromCivil(year, 1, 1)), for years after 0: days counted
+// from 1 January of the year 1, a Monday.
+constexpr int january1Weekday(int year)
+{
+    const unsigned before = unsigned(year - 1);
+    return int((before * 365 + before / 4 - before / 100 + before / 400 + 1) % 7);
 }
 
 int isoWeeksInYear(int year)
@@ -109,6 +121,17 @@ std::string_view trimBlanks(std::string_view text)
     return text;
 }
 
+// Eight ASCII digits, the form a date column holds nearly always, tested as one word: each
+// byte's high half is 3, and stays 3 when 6 is added to it (0x30 to 0x39, no carry).
+bool eightDigits(std::string_view text)
+{
+    constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0ull;
+    constexpr std::uint64_t threes = 0x3030303030303030ull;
+    std::uint64_t word;
+    std::memcpy(&word, text.data(), 8);
+    return (word & high) == threes && ((word + 0x0606060606060606ull) & high) == threes;
+}
+
 bool allDigits(std::string_view text)
 {
     for (char c : text) {
@@ -135,6 +158,57 @@ DateStatus checkDate(int year, int month, int day, DateTime &out)
     out = DateTime{year, month, day};
     return DateStatus::Ok;
 }
+
+// "YYYYMMDD", its eight digits known, read without loops. The digits are paired in one word
+// where the machine stores its first byte lowest.
+inline void readEightDigits(std::string_view text, int &year, int &month, int &day)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t digits;
+        std::memcpy(&digits, text.data(), 8);
+        digits -= 0x3030303030303030ull;
+        // Each 16-bit lane: ten times its first digit plus its second.
+        const std::uint64_t pairs = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FFull;
+        year = int(pairs & 0xFF) * 100 + int((pairs >> 16) & 0xFF);
+        month = int((pairs >> 32) & 0xFF);
+        day = int(pairs >> 48);
+    } else {
+        auto digit = [&](size_t i) { return text[i] - '0'; };
+        year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+        month = digit(4) * 10 + digit(5);
+        day = digit(6) * 10 + digit(7);
+    }
+}
+
+// parseDigits for eight digits.
+inline DateStatus checkEightDigits(std::string_view text, DateTime &out)
+{
+    int year, month, day;
+    readEightDigits(text, year, month, day);
+    return checkDate(year, month, day, out);
+}
+
+// For each year datetime holds (1753 to 9999): the weekday of 1 January (0 = Sunday), plus 8
+// in a leap year. A scan touches the few entries of the years its dates have.
+constexpr int FirstYear = 1753;
+constexpr int LastYear = 9999;
+
+struct YearTable
+{
+    std::uint8_t info[LastYear - FirstYear + 1];
+};
+
+constexpr YearTable makeYearTable()
+{
+    YearTable table{};
+    for (int year = FirstYear; year <= LastYear; ++year) {
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        table.info[year - FirstYear] = std::uint8_t(january1Weekday(year) | (leap ? 8 : 0));
+    }
+    return table;
+}
+
+constexpr YearTable Years = makeYearTable();
 
 // Eight digits, or six with a two-digit year (up to 49 in this century).
 DateStatus parseDigits(std::string_view text, DateTime &out)
@@ -183,6 +257,8 @@ DateStatus parseTime(std::string_view text, DateTime &out)
     return DateStatus::Ok;
 }
 
+DateStatus parseOtherStyle112(std::string_view text, DateTime &out);
+
 } // namespace
 
 std::optional<DatePart> datePartByName(QStringView name)
@@ -196,6 +272,16 @@ std::optional<DatePart> datePartByName(QStringView name)
 
 DateStatus parseStyle112(std::string_view text, DateTime &out)
 {
+    if (text.size() == 8 && eightDigits(text))
+        return checkEightDigits(text, out);
+    return parseOtherStyle112(text, out);
+}
+
+namespace {
+
+// Blanks around, six digits, or an empty text.
+DateStatus parseOtherStyle112(std::string_view text, DateTime &out)
+{
     text = trimBlanks(text);
     if (text.empty()) {
         out = DateTime{};
@@ -205,6 +291,8 @@ DateStatus parseStyle112(std::string_view text, DateTime &out)
         return DateStatus::BadFormat;
     return parseDigits(text, out);
 }
+
+} // namespace
 
 DateStatus parseDateTimeText(std::string_view text, DateTime &out)
 {
@@ -276,7 +364,7 @@ int datePart(DatePart part, const DateTime &value)
         return value.day;
     case DatePart::Week:
         // Week 1 holds 1 January; weeks begin on Sunday.
-        return (dayOfYear(value) - 1 + weekdayOf(daysFromCivil(value.year, 1, 1))) / 7 + 1;
+        return (dayOfYear(value) - 1 + january1Weekday(value.year)) / 7 + 1;
     case DatePart::Weekday:
         return weekdayOf(daysFromCivil(value.year, value.month, value.day)) + 1;
     case DatePart::Hour:
@@ -291,6 +379,55 @@ int datePart(DatePart part, const DateTime &value)
         return isoWeek(value);
     }
     return 0;
+}
+
+namespace {
+
+// The rarer texts and parts, out of the way of the usual ones.
+[[gnu::noinline]] DateStatus datePartOfOtherText(DatePart part, std::string_view text, int &out)
+{
+    DateTime value;
+    const DateStatus status = parseOtherStyle112(text, value);
+    if (status == DateStatus::Ok)
+        out = datePart(part, value);
+    return status;
+}
+
+[[gnu::noinline]] int otherDatePart(DatePart part, int year, int month, int day)
+{
+    return datePart(part, DateTime{year, month, day});
+}
+
+} // namespace
+
+DateStatus datePartOfStyle112(DatePart part, std::string_view text, int &out)
+{
+    if (text.size() != 8 || !eightDigits(text))
+        return datePartOfOtherText(part, text, out);
+    // What checkDate and datePart do, the year's facts from the table.
+    int year, month, day;
+    readEightDigits(text, year, month, day);
+    if (year < FirstYear || month < 1 || month > 12 || day < 1)
+        return DateStatus::OutOfRange;
+    const int info = Years.info[year - FirstYear];
+    const bool leap = info & 8;
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (day > days[month - 1] + (month == 2 && leap))
+        return DateStatus::OutOfRange;
+    switch (part) {
+    case DatePart::Year:
+        out = year;
+        break;
+    case DatePart::Month:
+        out = month;
+        break;
+    case DatePart::Week:
+        out = (DaysBefore[month - 1] + (month > 2 && leap) + day - 1 + (info & 7)) / 7 + 1;
+        break;
+    default:
+        out = otherDatePart(part, year, month, day);
+    }
+    return DateStatus::Ok;
 }
 
 std::string formatDateTime(const DateTime &value)

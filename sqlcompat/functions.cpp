@@ -74,9 +74,72 @@ bool datePartOf(sqlite3_context *context, sqlite3_value *value, DatePart &out)
 void datePart112(sqlite3_context *context, int, sqlite3_value **argv)
 {
     DatePart part;
+    if (!datePartOf(context, argv[0], part))
+        return;
+    // A date column's text, the usual case, in one step.
+    if (sqlite3_value_type(argv[1]) == SQLITE_TEXT) {
+        int result = 0;
+        const DateStatus status = datePartOfStyle112(part, textOf(argv[1]), result);
+        if (status == DateStatus::Ok)
+            sqlite3_result_int(context, result);
+        else
+            reportDate(context, status);
+        return;
+    }
     DateTime value;
-    if (datePartOf(context, argv[0], part) && dateTimeOf(context, argv[1], true, value))
+    if (dateTimeOf(context, argv[1], true, value))
         sqlite3_result_int(context, datePart(part, value));
+}
+
+// DATEPART(part, convert(datetime, x, 112)) of an x known not null; false when it failed
+// (the failure reported).
+bool part112(sqlite3_context *context, DatePart part, sqlite3_value *x, int type, int &out)
+{
+    if (type == SQLITE_TEXT) {
+        const DateStatus status = datePartOfStyle112(part, textOf(x), out);
+        if (status == DateStatus::Ok)
+            return true;
+        reportDate(context, status);
+        return false;
+    }
+    DateTime converted;
+    if (!dateTimeOf(context, x, true, converted))
+        return false;
+    out = datePart(part, converted);
+    return true;
+}
+
+// sqlsrv_dateparts112(x, part, number, part, number...): DATEPART(part, convert(datetime, x,
+// 112)) = number AND ... in one call, the tests taken in turn until one is false; null when x
+// is null.
+void dateParts112(sqlite3_context *context, int argc, sqlite3_value **argv)
+{
+    if (argc < 3 || argc % 2 == 0) {
+        sqlite3_result_error(context, "malformed date test", -1);
+        return;
+    }
+    const int type = sqlite3_value_type(argv[0]);
+    if (type == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    for (int i = 1; i + 1 < argc; i += 2) {
+        DatePart part;
+        int value = 0;
+        if (!datePartOf(context, argv[i], part))
+            return;
+        if (sqlite3_value_type(argv[i + 1]) != SQLITE_INTEGER) {
+            sqlite3_result_error(context, "malformed date test", -1);
+            return;
+        }
+        if (!part112(context, part, argv[0], type, value))
+            return;
+        if (value != sqlite3_value_int64(argv[i + 1])) {
+            sqlite3_result_int(context, 0);
+            return;
+        }
+    }
+    sqlite3_result_int(context, 1);
 }
 
 // sqlsrv_datepart(part, x): DATEPART(part, x) for any other x.
@@ -527,6 +590,10 @@ void registerFunctions(sqlite3 *db)
           sqlite3_create_function_v2(db, CalcFunction, -1, flags, nullptr, calculate, nullptr,
                                      nullptr, nullptr),
           CalcFunction);
+    check(db,
+          sqlite3_create_function_v2(db, DateParts112Function, -1, flags, nullptr, dateParts112,
+                                     nullptr, nullptr, nullptr),
+          DateParts112Function);
     check(db,
           sqlite3_create_function_v2(db, SumFunction, -1, flags, nullptr, nullptr, sumStep,
                                      sumFinal, nullptr),

@@ -28,6 +28,7 @@ int compareText(std::string_view a, std::string_view b);
 // Names the translation writes into statements.
 inline constexpr const char *DatePart112Function = "sqlsrv_datepart112";
 inline constexpr const char *DatePartFunction = "sqlsrv_datepart";
+inline constexpr const char *DateParts112Function = "sqlsrv_dateparts112";
 inline constexpr const char *DateTime112Function = "sqlsrv_datetime112";
 inline constexpr const char *IntFunction = "sqlsrv_int";
 inline constexpr const char *RoundFunction = "sqlsrv_round";

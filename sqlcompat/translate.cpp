@@ -6,6 +6,7 @@
 #include "sqlcompat/tokens.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <optional>
 
 namespace sqlcompat {
@@ -407,6 +408,81 @@ private:
                isComparison(text(dp->end));
     }
 
+    // A date condition's DATEPART call and the value it is compared with, either way round.
+    std::pair<DatePartCall, int> dateConditionParts(Range c) const
+    {
+        if (kind(c.from) == TokenKind::String)
+            return {*datePartCall(c.from + 2, c), c.from};
+        const DatePartCall dp = *datePartCall(c.from, c);
+        return {dp, dp.end + 1};
+    }
+
+    // A value known when the statement is translated: comparing with it cannot fail.
+    bool isPlainNumber(int s) const
+    {
+        const auto operand = intOperand(s);
+        return operand && !operand->startsWith(QLatin1String(IntFunction));
+    }
+
+    // How few rows a test of the part lets through, as the number of values it takes: a
+    // week lets through about a fiftieth of the rows, a year all those of that year.
+    static int narrowness(DatePart part)
+    {
+        switch (part) {
+        case DatePart::Millisecond:
+            return 1000;
+        case DatePart::DayOfYear:
+            return 366;
+        case DatePart::Minute:
+        case DatePart::Second:
+            return 60;
+        case DatePart::Week:
+        case DatePart::IsoWeek:
+            return 53;
+        case DatePart::Day:
+            return 31;
+        case DatePart::Hour:
+            return 24;
+        case DatePart::Month:
+            return 12;
+        case DatePart::Weekday:
+            return 7;
+        case DatePart::Quarter:
+            return 4;
+        case DatePart::Year:
+            break;
+        }
+        return 1;
+    }
+
+    // Tests of one date compared with known numbers go narrowest first: each row then
+    // converts its date once for most rows instead of twice. Their order changes no result:
+    // the same text converts, or fails with the same message, for each part. Other tests
+    // keep their order.
+    void orderDateConditions(std::vector<Range> &dates) const
+    {
+        if (dates.size() < 2)
+            return;
+        const auto [first, firstOperand] = dateConditionParts(dates.front());
+        std::vector<int> rank;
+        for (const Range c : dates) {
+            const auto [dp, operand] = dateConditionParts(c);
+            if (dp.style112 != first.style112 || text(dp.argument) != text(first.argument) ||
+                !isPlainNumber(operand))
+                return;
+            rank.push_back(narrowness(dp.part));
+        }
+        std::vector<size_t> order(dates.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return rank[a] > rank[b]; });
+        std::vector<Range> sorted;
+        for (const size_t i : order)
+            sorted.push_back(dates[i]);
+        dates = sorted;
+    }
+
     // The server evaluates the conditions of an AND in an order of its choosing; SQLite
     // keeps the written one. The date tests are cheap and select few rows, so they go
     // first. Placeholders keep their order: a clause with one is left as written.
@@ -425,20 +501,59 @@ private:
         std::vector<Range> dates, others;
         for (const Range part : *parts)
             (isDateCondition(part) ? dates : others).push_back(part);
-        if (dates.empty() || others.empty() || parts->front().from == dates.front().from)
+        orderDateConditions(dates);
+        std::vector<Range> ordered = dates;
+        ordered.insert(ordered.end(), others.begin(), others.end());
+        bool moved = false;
+        for (size_t i = 0; i < ordered.size(); ++i)
+            moved = moved || ordered[i].from != (*parts)[i].from;
+        if (!moved)
             return -1;
         out += text(s);
         out += u' ';
-        bool first = true;
-        for (const auto *group : {&dates, &others}) {
-            for (const Range part : *group) {
-                if (!first)
-                    out += QStringLiteral(" AND ");
-                first = false;
-                emitRange(part, depth + 1, out);
-            }
+        size_t first = 0;
+        if (const auto together = datePartsCall(dates)) {
+            out += *together;
+            first = dates.size();
+        }
+        for (size_t i = first; i < ordered.size(); ++i) {
+            if (i > 0)
+                out += QStringLiteral(" AND ");
+            emitRange(ordered[i], depth + 1, out);
         }
         return end;
+    }
+
+    // A column, possibly qualified: the same value each time it is read in a row.
+    bool isColumn(Range r) const
+    {
+        return r.size() > 0 && isName(r.from) && operandEnd(r.from, r) == r.to;
+    }
+
+    // Tests "= whole number" of one column's date with style 112, in the order given, as one
+    // sqlsrv_dateparts112 call: a row's date is read and converted by one call, not one per
+    // test. Nothing when there are fewer than two or any is of another form.
+    std::optional<QString> datePartsCall(const std::vector<Range> &dates) const
+    {
+        if (dates.size() < 2)
+            return std::nullopt;
+        QString args;
+        Range argument{0, 0};
+        for (const Range c : dates) {
+            const auto [dp, operand] = dateConditionParts(c);
+            const int op = kind(c.from) == TokenKind::String ? c.from + 1 : dp.end;
+            const auto value = intOperand(operand);
+            bool whole = false;
+            if (value)
+                value->toInt(&whole);
+            if (!dp.style112 || !isColumn(dp.argument) || text(op) != u"=" || !whole ||
+                (argument.size() > 0 && text(dp.argument) != text(argument)))
+                return std::nullopt;
+            argument = dp.argument;
+            args += QStringLiteral(",%1,%2").arg(int(dp.part)).arg(*value);
+        }
+        return QStringLiteral("%1(%2%3)")
+            .arg(QLatin1String(DateParts112Function), text(argument).toString(), args);
     }
 
     // ---- convert(datetime, x, 112) elsewhere ----
