@@ -345,7 +345,7 @@ BatchVerdict verifyOnce(dm::Connection &connection, const BatchDef &batch,
                         const PeriodSource &period, bool onePointInTime)
 {
     const BatchVerdict first = verifyBatch(connection, batch, period);
-    if (first.status != Status::Differs || onePointInTime)
+    if ((first.status != Status::Differs && first.status != Status::Moved) || onePointInTime)
         return first;
     return verifyBatch(connection, batch, period);
 }

@@ -38,6 +38,10 @@ public:
         if (!QFile::copy(QStringLiteral(BATCH_PROGRAM), m_path) ||
             !QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
             ADD_FAILURE() << "cannot copy " << BATCH_PROGRAM << " to " << m_path.toStdString();
+        // Readable, not writable, by a run as another user.
+        QFile::setPermissions(m_configDir->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner | QFile::ReadOther |
+                                                       QFile::ExeOther);
         QFile config(configPath());
         if (!config.open(QIODevice::WriteOnly) || config.write(configuration) < 0)
             ADD_FAILURE() << "cannot write " << configPath().toStdString();

@@ -407,7 +407,7 @@ TEST(Program, FailedBatchesAsJsonLinesAndMetrics)
 {
     TestDatabase db;
     fill(db);
-    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const Program program(Embedded, directoryOf(db));
     const QString metrics = QDir(directoryOf(db)).filePath(QStringLiteral("salestotals.prom"));
     const Outcome first = program.run(wholePeriod() + QStringList{"--metrics", metrics});
     ASSERT_EQ(first.status, 0) << first.err.toStdString();
@@ -466,7 +466,7 @@ TEST(Program, MetricsFileInAMissingFolderLeavesTheRunAlone)
     TestDatabase db;
     fill(db);
     const QString metrics = QDir(directoryOf(db)).filePath(QStringLiteral("no-such/run.prom"));
-    const Outcome o = Program(BATCH_EMBEDDED, directoryOf(db))
+    const Outcome o = Program(Embedded, directoryOf(db))
                           .run(wholePeriod() + QStringList{"--metrics", metrics});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.lines.size(), 12);
@@ -483,7 +483,7 @@ TEST(Program, FailedBatchHasErrorPriorityInTheJournalOnly)
     TestDatabase db;
     fill(db);
     db.exec(QStringLiteral("DROP TABLE COPTG"));
-    const Program program(BATCH_EMBEDDED, directoryOf(db));
+    const Program program(Embedded, directoryOf(db));
     const QString log = QDir(directoryOf(db)).filePath(QStringLiteral("batch.log"));
     const QStringList journal{
         QStringLiteral("sh"), QStringLiteral("-c"),

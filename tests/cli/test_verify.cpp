@@ -311,7 +311,7 @@ TEST_F(Verify, CompletionRowWithoutSummaryRowsAndABatchNotDone)
 TEST_F(Verify, BusyRunAsJsonKeepsTheLastSuccessInItsMetrics)
 {
     const QString metrics = dir.filePath(QStringLiteral("salestotals-batch.prom"));
-    const Program program(BATCH_SHORT_WAIT, dir.path());
+    const Program program(ShortWait, dir.path());
     ASSERT_EQ(program.run(Period + QStringList{"--metrics", metrics}).status, 0);
     QFile copy(metrics);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));

@@ -462,9 +462,11 @@ TEST_F(SqlServer, VerifyRecomputesOnTheServerAndReportsTheDrift)
                       snapshot ? QLatin1String("snapshot") : QLatin1String("read committed"));
             codes << e[QLatin1String("code")].toString();
         }
-        EXPECT_EQ(codes.size(), snapshot ? 12 : 14) << codes.join(u' ').toStdString();
+        // M101's first read also asks which groups have rows after the week: it looks like
+        // growth, which the second read then shows to be none.
+        EXPECT_EQ(codes.size(), snapshot ? 12 : 15) << codes.join(u' ').toStdString();
         EXPECT_EQ(codes.count(QStringLiteral("W101")), snapshot ? 1 : 2);
-        EXPECT_EQ(codes.count(QStringLiteral("M101")), snapshot ? 1 : 2);
+        EXPECT_EQ(codes.count(QStringLiteral("M101")), snapshot ? 1 : 3);
         ASSERT_FALSE(recomputed.isEmpty());
         EXPECT_EQ(recomputed[0][QLatin1String("values")].toArray(), QJsonArray{23})
             << "W101's week";
