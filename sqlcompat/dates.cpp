@@ -210,6 +210,35 @@ constexpr YearTable makeYearTable()
 
 constexpr YearTable Years = makeYearTable();
 
+// Days of a month by its two digits (00 to 99), in a common and in a leap year; 0 for those
+// that are no month, so that one comparison rejects a bad month and a bad day alike.
+constexpr auto MonthLengths = [] {
+    struct Table
+    {
+        std::uint8_t days[2][100];
+    } t{};
+    constexpr std::uint8_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (int leap = 0; leap < 2; ++leap) {
+        for (int month = 1; month <= 12; ++month)
+            t.days[leap][month] = std::uint8_t(days[month - 1] + (leap && month == 2));
+    }
+    return t;
+}();
+
+// Days of the year before the first of each month (1 to 12), in a common and a leap year.
+constexpr auto DaysBeforeMonth = [] {
+    struct Table
+    {
+        std::uint16_t days[2][13];
+    } t{};
+    for (int leap = 0; leap < 2; ++leap) {
+        for (int month = 2; month <= 12; ++month)
+            t.days[leap][month] =
+                std::uint16_t(t.days[leap][month - 1] + MonthLengths.days[leap][month - 1]);
+    }
+    return t;
+}();
+
 // Eight digits, or six with a two-digit year (up to 49 in this century).
 DateStatus parseDigits(std::string_view text, DateTime &out)
 {
@@ -404,15 +433,15 @@ DateStatus datePartOfStyle112(DatePart part, std::string_view text, int &out)
 {
     if (text.size() != 8 || !eightDigits(text))
         return datePartOfOtherText(part, text, out);
-    // What checkDate and datePart do, the year's facts from the table.
+    // What checkDate and datePart do, the year's and the month's facts from tables: a scan
+    // takes this for every row, so it has as few tests and branches as it can.
     int year, month, day;
     readEightDigits(text, year, month, day);
-    if (year < FirstYear || month < 1 || month > 12 || day < 1)
+    if (year < FirstYear)
         return DateStatus::OutOfRange;
     const int info = Years.info[year - FirstYear];
-    const bool leap = info & 8;
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (day > days[month - 1] + (month == 2 && leap))
+    const int leap = (info >> 3) & 1;
+    if (unsigned(day - 1) >= MonthLengths.days[leap][month])
         return DateStatus::OutOfRange;
     switch (part) {
     case DatePart::Year:
@@ -422,7 +451,7 @@ DateStatus datePartOfStyle112(DatePart part, std::string_view text, int &out)
         out = month;
         break;
     case DatePart::Week:
-        out = (DaysBefore[month - 1] + (month > 2 && leap) + day - 1 + (info & 7)) / 7 + 1;
+        out = (DaysBeforeMonth.days[leap][month] + day - 1 + (info & 7)) / 7 + 1;
         break;
     default:
         out = otherDatePart(part, year, month, day);

@@ -175,3 +175,29 @@ TEST(DatePaths, TestsThatCouldFailDifferentlyKeepTheirOrder)
                          "DATEPART(Week, convert(datetime, TC003, 112)) = 'abc'")),
         "Conversion failed when converting the varchar value 'abc' to data type int.");
 }
+
+TEST(DatePaths, EveryMonthAndDayFieldTheShortWayMeets)
+{
+    // The short way checks a month and a day by table: months 00 and 13 to 99 and days 00,
+    // one past the month's last and 99 must fail as the long way fails, in common and leap
+    // years, and the days before and after them give the same parts.
+    CompatDb db;
+    const char *const parts[] = {"YEAR", "Month", "Week", "dy"};
+    for (const char *year : {"1752", "1753", "1900", "2000", "2024", "2025", "9999"}) {
+        for (const char *month : {"00", "01", "02", "03", "09", "12", "13", "20", "99"}) {
+            for (const char *day : {"00", "01", "28", "29", "30", "31", "32", "99"}) {
+                const QString text =
+                    QLatin1String(year) + QLatin1String(month) + QLatin1String(day);
+                for (const char *part : parts) {
+                    const QString sql =
+                        QStringLiteral("SELECT DATEPART(%1, convert(datetime, ?, 112))")
+                            .arg(QLatin1String(part));
+                    const auto shortWay = db.run(sql, {text});
+                    const auto longWay = db.run(sql, {u' ' + text});
+                    EXPECT_EQ(shortWay.rows, longWay.rows) << text.toStdString() << ' ' << part;
+                    EXPECT_EQ(shortWay.error, longWay.error) << text.toStdString() << ' ' << part;
+                }
+            }
+        }
+    }
+}
