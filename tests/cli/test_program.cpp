@@ -466,8 +466,8 @@ TEST(Program, MetricsFileInAMissingFolderLeavesTheRunAlone)
     TestDatabase db;
     fill(db);
     const QString metrics = QDir(directoryOf(db)).filePath(QStringLiteral("no-such/run.prom"));
-    const Outcome o = Program(Embedded, directoryOf(db))
-                          .run(wholePeriod() + QStringList{"--metrics", metrics});
+    const Outcome o =
+        Program(Embedded, directoryOf(db)).run(wholePeriod() + QStringList{"--metrics", metrics});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.lines.size(), 12);
     EXPECT_EQ(o.err, QStringLiteral("salestotals-batch: the metrics file %1 cannot be written (its "
