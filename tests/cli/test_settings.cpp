@@ -66,6 +66,13 @@ TEST(Settings, EachWrongFileIsRefusedWithItsLine)
     const Program wrong("sever = erp01\n", dir.path());
     EXPECT_TRUE(refusal(wrong.run({"--year", "2024", "--month", "6", "--week", "23"}))
                     .endsWith(QLatin1String(":1: unknown key 'sever'")));
+    // A script reading JSON Lines gets it in the closing object.
+    const Outcome json = wrong.run({"--json"});
+    EXPECT_EQ(json.status, 2);
+    ASSERT_EQ(json.lines.size(), 1);
+    EXPECT_TRUE(json.lines[0].contains(QLatin1String("\"exit_status\":2")) &&
+                json.lines[0].contains(QLatin1String(":1: unknown key 'sever'")))
+        << json.lines[0].toStdString();
     QFile::remove(wrong.path());
     // A file that cannot be read, named by --config.
     const Program program(Embedded, dir.path());
