@@ -36,15 +36,43 @@ constexpr PartName PartNames[] = {
     {u"isowk", DatePart::IsoWeek},   {u"isoww", DatePart::IsoWeek},
 };
 
-bool isLeap(int year)
+constexpr bool isLeap(int year)
 {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+// Days of a month by its two digits (00 to 99), in a common and in a leap year; 0 for those
+// that are no month, so that one comparison rejects a bad month and a bad day alike.
+constexpr auto MonthLengths = [] {
+    struct Table
+    {
+        std::uint8_t days[2][100];
+    } t{};
+    constexpr std::uint8_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (int leap = 0; leap < 2; ++leap) {
+        for (int month = 1; month <= 12; ++month)
+            t.days[leap][month] = std::uint8_t(days[month - 1] + (leap && month == 2));
+    }
+    return t;
+}();
+
+// Days of the year before the first of each month (1 to 12), in a common and a leap year.
+constexpr auto DaysBeforeMonth = [] {
+    struct Table
+    {
+        std::uint16_t days[2][13];
+    } t{};
+    for (int leap = 0; leap < 2; ++leap) {
+        for (int month = 2; month <= 12; ++month)
+            t.days[leap][month] =
+                std::uint16_t(t.days[leap][month - 1] + MonthLengths.days[leap][month - 1]);
+    }
+    return t;
+}();
+
 int daysInMonth(int year, int month)
 {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeap(year) ? 29 : days[month - 1];
+    return MonthLengths.days[isLeap(year)][month];
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
@@ -78,12 +106,9 @@ int weekdayOf(long days)
     return int(((days + 4) % 7 + 7) % 7);
 }
 
-// Days of the year before each month, 29 February aside.
-constexpr int DaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-
 int dayOfYear(const DateTime &value)
 {
-    return DaysBefore[value.month - 1] + (value.month > 2 && isLeap(value.year)) + value.day;
+    return DaysBeforeMonth.days[isLeap(value.year)][value.month] + value.day;
 }
 
 // 0 = Sunday, as weekdayOf(daysFromCivil(year, 1, 1)), for years after 0: days counted
@@ -202,42 +227,12 @@ constexpr YearTable makeYearTable()
 {
     YearTable table{};
     for (int year = FirstYear; year <= LastYear; ++year) {
-        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-        table.info[year - FirstYear] = std::uint8_t(january1Weekday(year) | (leap ? 8 : 0));
+        table.info[year - FirstYear] = std::uint8_t(january1Weekday(year) | (isLeap(year) ? 8 : 0));
     }
     return table;
 }
 
 constexpr YearTable Years = makeYearTable();
-
-// Days of a month by its two digits (00 to 99), in a common and in a leap year; 0 for those
-// that are no month, so that one comparison rejects a bad month and a bad day alike.
-constexpr auto MonthLengths = [] {
-    struct Table
-    {
-        std::uint8_t days[2][100];
-    } t{};
-    constexpr std::uint8_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    for (int leap = 0; leap < 2; ++leap) {
-        for (int month = 1; month <= 12; ++month)
-            t.days[leap][month] = std::uint8_t(days[month - 1] + (leap && month == 2));
-    }
-    return t;
-}();
-
-// Days of the year before the first of each month (1 to 12), in a common and a leap year.
-constexpr auto DaysBeforeMonth = [] {
-    struct Table
-    {
-        std::uint16_t days[2][13];
-    } t{};
-    for (int leap = 0; leap < 2; ++leap) {
-        for (int month = 2; month <= 12; ++month)
-            t.days[leap][month] =
-                std::uint16_t(t.days[leap][month - 1] + MonthLengths.days[leap][month - 1]);
-    }
-    return t;
-}();
 
 // Eight digits, or six with a two-digit year (up to 49 in this century).
 DateStatus parseDigits(std::string_view text, DateTime &out)
